@@ -1,0 +1,3 @@
+#include "flash/lromup.h"
+
+int main(int argc, char** argv) { return lromupMain(argc, argv); }

@@ -1,0 +1,12 @@
+# Sourced by the scripts: installs what the build needs when a machine lacks it.
+need=()
+command -v cmake >/dev/null || need+=(cmake)
+command -v ninja >/dev/null || need+=(ninja-build)
+command -v g++ >/dev/null || need+=(g++)
+command -v clang++ >/dev/null || need+=(clang)
+[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-dev)
+if [ ${#need[@]} -gt 0 ]; then
+  echo "installing: ${need[*]}" >&2
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
+fi

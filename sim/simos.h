@@ -1,0 +1,2 @@
+// SimOS: a host object over the simulated machine.
+#pragma once
