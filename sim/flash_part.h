@@ -1,0 +1,82 @@
+// A SPI NOR flash part, modelled at the level of its SPI bus: chip select,
+// bytes shifted in and out, and the command executed as the part datasheets
+// describe (WEL, WIP, block protection, SRWD with WP#, erase to 0xFF, program
+// that only clears bits and wraps within a 256-byte page).
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "sim/clock.h"
+
+// One row of the part table (facts from the datasheets).
+struct FlashPartInfo {
+    const char* name;         // "MX25L6445E", ... or "unknown"
+    uint8_t jedec[3];         // manufacturer, memory type, capacity
+    uint32_t size;            // bytes
+    uint8_t protectMask;      // status-register bits that hold the block-protect value
+    uint64_t pageProgramNs;   // typical time to program a whole 256-byte page
+    uint64_t sectorEraseNs;   // typical 4 KiB erase time
+    uint64_t chipEraseNs;     // typical chip erase time
+};
+
+// The table, in a fixed order; findFlashPart returns null for a name not in it.
+const std::vector<FlashPartInfo>& flashPartTable();
+const FlashPartInfo* findFlashPart(const std::string& name);
+
+class FlashPart {
+public:
+    FlashPart(const FlashPartInfo& info, SimClock& clock);
+
+    const FlashPartInfo& info() const { return info_; }
+
+    // SPI bus. A command is the bytes shifted in between select and deselect;
+    // write status, program and erase take effect at deselect and keep the part
+    // busy (WIP) for their datasheet time on the clock.
+    void select();
+    uint8_t transfer(uint8_t mosi);
+    void deselect();
+
+    // WP# pin: true = driven low (asserted).
+    void setWriteProtect(bool asserted) { wpAsserted_ = asserted; }
+    bool writeProtectAsserted() const { return wpAsserted_; }
+
+    // WIP as seen now, and the clock time at which the part stops being busy.
+    bool busy() const;
+    uint64_t busyUntil() const { return busyUntil_; }
+
+    // Direct access for the memory-mapped BIOS window, for saving and loading
+    // the machine, and for tests.
+    uint8_t status() const;  // status register as read by opcode 0x05 now
+    void setStatus(uint8_t value);  // state restore (WEL/WIP cleared)
+    std::vector<uint8_t>& array() { return array_; }
+    const std::vector<uint8_t>& array() const { return array_; }
+
+    // Whether the byte at addr lies in the range the block-protect bits guard.
+    bool isProtected(uint32_t addr) const;
+
+    // Counters since construction (or the last resetCounters).
+    uint64_t erasedBytes() const { return erasedBytes_; }
+    uint64_t programmedBytes() const { return programmedBytes_; }
+    void resetCounters() { erasedBytes_ = programmedBytes_ = 0; }
+
+    // Called as an erase or program operation is about to start (after the
+    // part has accepted it). Returning false makes the operation not happen.
+    // The machine uses it to cut the power at a chosen operation.
+    std::function<bool()> onOperationStart;
+
+private:
+    void execute();
+
+    FlashPartInfo info_;
+    SimClock& clock_;
+    std::vector<uint8_t> array_;
+    uint8_t status_ = 0;  // persistent bits (BP, TB/SPRL, SRWD); WEL kept here too
+    bool wpAsserted_ = false;
+    bool selected_ = false;
+    std::vector<uint8_t> command_;  // bytes received in this selection
+    uint64_t busyUntil_ = 0;
+    uint64_t erasedBytes_ = 0;
+    uint64_t programmedBytes_ = 0;
+};

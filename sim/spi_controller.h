@@ -1,0 +1,46 @@
+// The SPI controller of the ICH9/ICH10 and 5-series PCH south bridges: the
+// register block at root-complex base + 0x3800, with the hardware-sequenced
+// (HSFS/HSFC/FADDR/FDATA) and software-sequenced (SSFS/SSFC/PREOP/OPTYPE/OPMENU)
+// cycle engines, driving the flash part of the active bank.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "sim/clock.h"
+#include "sim/flash_part.h"
+
+constexpr uint32_t SIM_SPI_BLOCK_SIZE = 0x200;  // bytes modelled from the block base
+
+class SpiController {
+public:
+    // activePart: the flash part the bank multiplexer connects now.
+    // biosWriteEnabled: BIOSWE of the LPC bridge's BIOS control register.
+    SpiController(SimClock& clock, std::function<FlashPart&()> activePart,
+                  std::function<bool()> biosWriteEnabled);
+
+    // Register access at an offset from the block base, 1, 2 or 4 bytes wide,
+    // little-endian. Offsets at or past SIM_SPI_BLOCK_SIZE are not decoded.
+    uint32_t read(uint32_t offset, unsigned width);
+    void write(uint32_t offset, unsigned width, uint32_t value);
+
+    // Faults that a test or the tool can inject.
+    bool hwCycleHang = false;  // hardware cycles never finish (SCIP stays set)
+    bool swCycleHang = false;  // software cycles never finish (SCIP stays set)
+    std::optional<uint32_t> fcerrBlock;  // hw cycles in this 4 KiB block end in FCERR
+
+    // Raw register bytes, for saving and restoring the machine.
+    std::array<uint8_t, SIM_SPI_BLOCK_SIZE>& registers() { return regs_; }
+
+private:
+    SimClock& clock_;
+    std::function<FlashPart&()> activePart_;
+    std::function<bool()> biosWriteEnabled_;
+    std::array<uint8_t, SIM_SPI_BLOCK_SIZE> regs_{};
+    // Completion times of the cycle in flight of each engine.
+    uint64_t hwDoneAt_ = 0;
+    bool hwInFlight_ = false;
+    uint64_t swDoneAt_ = 0;
+    bool swInFlight_ = false;
+};
