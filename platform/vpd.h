@@ -8,6 +8,10 @@
 
 class OS;
 
+// Layout constants live in a namespace of their own: the simulator's board
+// description uses some of the same words for its own offsets.
+namespace vpd {
+
 // Where the running BIOS keeps its identity (physical addresses).
 constexpr uint32_t VPD_SEARCH_BASE = 0xFFF90;     // window searched for the VPD block
 constexpr uint32_t VPD_SEARCH_LENGTH = 0x70;
@@ -56,6 +60,8 @@ constexpr uint32_t OEM_BLOCK_SIZE = 0x27;
 constexpr char OEM_SIG[] = "_OEM_";
 constexpr uint32_t OEM_TEXT = 0x07;
 constexpr uint32_t OEM_TEXT_SIZE = 32;
+
+}  // namespace vpd
 
 // Set to have GetVPDInfo write the range it read back into the flash.
 extern bool g_VPD_Changes;
