@@ -66,8 +66,31 @@ public:
     // The machine uses it to cut the power at a chosen operation.
     std::function<bool()> onOperationStart;
 
+    // Called at every deselect with the bytes shifted in during that
+    // selection, whether or not the part acted on them: a log of the bus.
+    std::function<void(const std::vector<uint8_t>& mosi)> onCommand;
+
+    // The SPI controller shifts a whole sequence in one call, ahead of the
+    // clock; it says how far past the clock the current byte lies, so that
+    // busy checks and busy times use the time the byte is really on the bus.
+    void setTimeAhead(uint64_t ns) { timeAhead_ = ns; }
+
+    // Complete state restore: status register including WEL, and the clock
+    // time the operation in flight ends (0: none).
+    void restoreState(uint8_t statusWithWel, uint64_t busyUntil);
+
 private:
     void execute();
+    uint64_t now() const { return clock_.ns + timeAhead_; }
+    uint32_t protectedBytes() const;
+    uint8_t writableStatusBits() const;
+    uint32_t commandAddress() const;  // bytes 1..3, big-endian, within the array
+    bool operationAllowed();          // asks onOperationStart
+    void startBusy(uint64_t ns) { busyUntil_ = now() + ns; }
+    void writeStatus();
+    void pageProgram();
+    void sectorErase();
+    void chipErase();
 
     FlashPartInfo info_;
     SimClock& clock_;
@@ -76,6 +99,8 @@ private:
     bool wpAsserted_ = false;
     bool selected_ = false;
     std::vector<uint8_t> command_;  // bytes received in this selection
+    bool ignored_ = false;          // selection began while busy with a non-RDSR opcode
+    uint64_t timeAhead_ = 0;
     uint64_t busyUntil_ = 0;
     uint64_t erasedBytes_ = 0;
     uint64_t programmedBytes_ = 0;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "sim/clock.h"
 #include "sim/flash_part.h"
@@ -30,10 +31,35 @@ public:
     bool swCycleHang = false;  // software cycles never finish (SCIP stays set)
     std::optional<uint32_t> fcerrBlock;  // hw cycles in this 4 KiB block end in FCERR
 
-    // Raw register bytes, for saving and restoring the machine.
-    std::array<uint8_t, SIM_SPI_BLOCK_SIZE>& registers() { return regs_; }
+    // Raw register bytes, for saving and restoring the machine. Status bits
+    // that follow the clock (SCIP) are not stored; the cycles in flight are.
+    std::array<uint8_t, SIM_SPI_BLOCK_SIZE>& registers();
+
+    // A cycle in flight: the clock time it ends (UINT64_MAX for a hung cycle)
+    // and, for a read, the bytes that land in FDATA when it ends.
+    struct CycleInFlight {
+        bool active = false;
+        uint64_t doneAt = 0;
+        std::vector<uint8_t> readData;
+    };
+    CycleInFlight hwCycle() const;
+    CycleInFlight swCycle() const;
+    void restoreCycles(const CycleInFlight& hw, const CycleInFlight& sw);
 
 private:
+    void settle();  // finishes the cycles whose end the clock has reached
+    uint8_t readByte(uint32_t offset) const;
+    bool writeByte(uint32_t offset, uint8_t value);  // true: the byte held a go bit
+    void startHardwareCycle();
+    void startSoftwareCycle();
+    bool hardwareCycleRefused(unsigned cycle, uint32_t addr, uint32_t count) const;
+    // Shifts one selection on the bus starting at time `at`: the bytes of
+    // `out`, then `readCount` bytes into `in`. Returns the time it ends.
+    uint64_t shift(FlashPart& part, uint64_t at, const std::vector<uint8_t>& out,
+                   uint32_t readCount, std::vector<uint8_t>* in);
+    // Reads the part's status from `at` until WIP is clear; returns the end.
+    uint64_t pollUntilReady(FlashPart& part, uint64_t at);
+
     SimClock& clock_;
     std::function<FlashPart&()> activePart_;
     std::function<bool()> biosWriteEnabled_;
@@ -43,4 +69,6 @@ private:
     bool hwInFlight_ = false;
     uint64_t swDoneAt_ = 0;
     bool swInFlight_ = false;
+    std::vector<uint8_t> hwReadData_;
+    std::vector<uint8_t> swReadData_;
 };
