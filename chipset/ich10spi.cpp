@@ -1,0 +1,239 @@
+// ich10spiChipset: construction and identification of the flash part, and the
+// 4 KiB block erase, program and read operations on the SPI controller.
+#include "chipset/ich10spi.h"
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+#include "chipset/flash_parts.h"
+#include "chipset/ich10spi_regs.h"
+#include "chipset/pci.h"
+#include "chipset/spi_wait.h"
+#include "flash/settings.h"
+#include "os/os.h"
+
+namespace {
+constexpr char CHIPSET_NAME[] = "Intel PCH";
+constexpr unsigned JEDEC_ID_BYTES = 3;
+constexpr unsigned CONSTRUCT_ID_READ = 4;  // FDATA bytes read at construction
+constexpr unsigned IDENTIFY_ID_READ = 5;   // FDATA bytes read by identify
+constexpr uint32_t BLOCK_64K = 0x10000;
+constexpr uint32_t DUMP_LINE_BYTES = 16;
+constexpr int CHIP_ERASE_TRIES = 10;
+constexpr uint8_t ERASED_BYTE = 0xFF;
+
+void markRange(s_FlashBlock* blocks, int count, BlockRange range) {
+    // A part smaller than the generation's layout only gets the records it has.
+    for (unsigned i = range.first; i <= range.last && i < unsigned(count); ++i) blocks[i].skip = 1;
+}
+}  // namespace
+
+ich10spiChipset::ich10spiChipset(OS* host, Platform* /*platform: not kept*/) {
+    os = host;
+    refreshRootComplexBase();
+
+    uint8_t identity[IDENTIFY_ID_READ] = {};
+    unlockAndReadIdentity(identity, CONSTRUCT_ID_READ);
+    blockCount = blockCountForCapacity(identity[2]);
+
+    name = new char[sizeof CHIPSET_NAME];
+    std::memcpy(name, CHIPSET_NAME, sizeof CHIPSET_NAME);
+
+    blocks = new s_FlashBlock[blockCount];
+    for (int i = 0; i < blockCount; ++i) blocks[i] = {uint32_t(i) * SPI_FLASH_BLOCK_SIZE, SPI_FLASH_BLOCK_SIZE, 0};
+
+    // Which blocks stay untouched is fixed here, with updt_bblk as it is now.
+    forHostBridgeRows(os, SKIP_MARKS, false, [&](const SkipMarkRow& row) {
+        markRange(blocks, blockCount, row.always);
+        markRange(blocks, blockCount, updt_bblk ? row.mainBlocks : row.bootBlock);
+    });
+}
+
+ich10spiChipset::~ich10spiChipset() {
+    delete[] blocks;
+    delete[] name;
+}
+
+// Opens the guards, programs the opcode menu and reads the JEDEC identity.
+// The identity bytes stay zero when the controller cannot run the cycle.
+void ich10spiChipset::unlockAndReadIdentity(uint8_t* identity, unsigned count) {
+    UnlockSPI_WP();
+    UnlockSPIFlash();
+    InitSpiEnvironment();
+    UnlockSPI();
+    UnlockBIOS();
+
+    writeReg32(SPI_FADDR, 0);
+    if (sendSw(CMD_READ_JEDEC_ID) != 0) return;
+    WaitCycleDone();
+    readRegBytes(SPI_FDATA0, identity, count);
+    ClearCycleDone();
+}
+
+int ich10spiChipset::identify() {
+    refreshRootComplexBase();
+    uint8_t identity[IDENTIFY_ID_READ] = {};
+    unlockAndReadIdentity(identity, IDENTIFY_ID_READ);
+
+    for (unsigned i = 0; i < FLASH_PART_COUNT; ++i) {
+        const FlashPartRow& part = FLASH_PARTS[i];
+        if (std::memcmp(part.jedec, identity, JEDEC_ID_BYTES) != 0) continue;
+        if (part.checkMark) std::cerr << CHECK_MARK;
+        std::cerr << part.text << std::endl;
+        return 1;
+    }
+    std::printf("Chipset ID incorrect! %02x %02x %02x\n\r", identity[0], identity[1], identity[2]);
+    return 0;
+}
+
+// Erasing happens block by block inside program.
+int ich10spiChipset::erase(unsigned int, unsigned int, unsigned int) { return 0; }
+
+int ich10spiChipset::program(unsigned int start, unsigned int length, unsigned int,
+                             unsigned char* data) {
+    int index = 0;
+    while (index < blockCount && blocks[index].address < start) ++index;
+    if (index == blockCount || blocks[index].address != start) return SPI_ERR_NOT_BLOCK_START;
+
+    // 64-bit end so that neither a zero length nor a range reaching 4 GiB wraps.
+    const uint64_t end = uint64_t(start) + length;
+    uint32_t dataOffset = 0;
+    int result = 0;
+    for (; index < blockCount && uint64_t(blocks[index].address) + blocks[index].size <= end &&
+           result == 0;
+         ++index) {
+        const s_FlashBlock& block = blocks[index];
+        if (!block.skip) {
+            result = eraseBlock(block.address);
+            if (result != 0) break;
+            result = programBlock(block.address, block.size, data + dataOffset);
+            if (result != 0) break;
+        }
+        // Progress against the whole table, a whole number without a point.
+        std::cout << float((index * 100 + 100) / blockCount) << "%" << "\r" << std::flush;
+        dataOffset += block.size;
+    }
+    return result;
+}
+
+int ich10spiChipset::read(unsigned int start, unsigned int length, unsigned int,
+                          unsigned char* buffer) {
+    return readBlock(start, length, buffer);
+}
+
+int ich10spiChipset::eraseBlock(unsigned int address) {
+    int result = DisableBlockProtection();
+    if (result != 0) return result;
+    writeReg32(SPI_FADDR, address % SPI_FADDR_WINDOW);
+    sendHw(HWCMD_BLOCK_ERASE);
+    return WaitHWCycleDone();
+}
+
+int ich10spiChipset::eraseBlock(int block64k) { return eraseBlock(unsigned(block64k) * BLOCK_64K); }
+
+int ich10spiChipset::programBlock(unsigned int address, unsigned int length, unsigned char* data) {
+    for (unsigned offset = 0; offset < length; offset += SPI_FDATA_SIZE) {
+        for (unsigned word = 0; word < SPI_FDATA_SIZE; word += SPI_REG_STRIDE)
+            writeRegBytes(SPI_FDATA0 + word, data + offset + word, SPI_REG_STRIDE);
+        writeReg32(SPI_FADDR, address + offset);
+        sendHw(HWCMD_WRITE_64);
+        int result = WaitHWCycleDone();
+        if (result != 0) return result;
+        // The hardware sequencer already waited for the part; a part still
+        // busy here is not an error, but a controller that cannot read the
+        // status any more is.
+        if (waitForProgramComplete() == FLASH_STATUS_UNREADABLE) return FLASH_STATUS_UNREADABLE;
+    }
+    return 0;
+}
+
+int ich10spiChipset::readBlock(unsigned int address, unsigned int length, unsigned char* buffer) {
+    for (unsigned offset = 0; offset < length; offset += SPI_FDATA_SIZE) {
+        const uint32_t flashAddress = (address + offset) % SPI_FADDR_WINDOW;
+        writeReg32(SPI_FADDR, flashAddress);
+        sendHw(HWCMD_READ_64);
+        int result = WaitHWCycleDone();
+        if (result != 0) return result;
+        uint8_t chunk[SPI_FDATA_SIZE];
+        readRegBytes(SPI_FDATA0, chunk, SPI_FDATA_SIZE);
+        std::memcpy(buffer + offset, chunk, SPI_FDATA_SIZE);
+        for (uint32_t line = 0; line < SPI_FDATA_SIZE; line += DUMP_LINE_BYTES) {
+            std::printf("%08lxh: ", static_cast<unsigned long>(flashAddress + line));
+            for (uint32_t i = 0; i < DUMP_LINE_BYTES; ++i) std::printf("%02x ", chunk[line + i]);
+            std::cout << std::endl;
+        }
+    }
+    return 0;
+}
+
+int ich10spiChipset::DisableBlockProtection() {
+    ClearCycleDone();
+    writeReg8(SPI_FDATA0, FLASH_STATUS_UNPROTECTED);
+    int result = sendSw(CMD_CLEAR_PROTECTION);
+    if (result != 0) return result;
+    WaitCycleDone();
+    return 0;
+}
+
+unsigned char ich10spiChipset::ReadStatus() {
+    sendSw(CMD_READ_STATUS);
+    Delay1mSec();
+    return readReg8(SPI_FDATA0);
+}
+
+void ich10spiChipset::SetWriteEnable() {
+    sendSw(CMD_WRITE_ENABLE);
+    Delay1mSec();
+}
+
+void ich10spiChipset::SpiWriteEnable() {
+    if (sendSw(CMD_WRITE_ENABLE_ATOMIC) == 0) WaitCycleDone();
+}
+
+int ich10spiChipset::waitFlashReady() {
+    bool unreadable = false;
+    const bool ready = pollUntil(os, FLASH_BUSY_BOUND, [&] {
+        if (sendSw(CMD_READ_STATUS) != 0) {
+            unreadable = true;
+            return true;  // stop polling: the controller is stuck
+        }
+        WaitCycleDone();
+        return (readReg8(SPI_FDATA0) & FLASH_STATUS_WIP) == 0;
+    });
+    if (unreadable) return FLASH_STATUS_UNREADABLE;
+    return ready ? FLASH_READY : FLASH_BUSY_TIMEOUT;
+}
+
+int ich10spiChipset::waitForProgramComplete() { return waitFlashReady(); }
+int ich10spiChipset::waitForEraseComplete() { return waitFlashReady(); }
+
+void ich10spiChipset::eraseChip() {
+    writeRegBytes(SPI_OPMENU, SPI_MENU_LOW_CHIP_ERASE, sizeof SPI_MENU_LOW_CHIP_ERASE);
+    Delay1mSec();
+    for (int tries = 0; tries < CHIP_ERASE_TRIES;) {
+        if (sendSw(CMD_CHIP_ERASE) != 0) break;
+        WaitCycleDone();
+        waitForEraseComplete();
+        if (sendSw(CMD_READ_ONE_BYTE) != 0) break;
+        WaitCycleDone();
+        if (readReg8(SPI_FDATA0) == ERASED_BYTE) break;
+        ++tries;
+        std::printf("retry=%d ", CHIP_ERASE_TRIES - tries);
+    }
+    writeRegBytes(SPI_OPMENU, SPI_MENU_LOW, sizeof SPI_MENU_LOW);
+    Delay1mSec();
+}
+
+unsigned char ich10spiChipset::readSpiByte(unsigned int address) {
+    refreshRootComplexBase();
+    ClearCycleDone();
+    const uint8_t optype[4] = {uint8_t(SPI_BYTE_READ_OPTYPE), uint8_t(SPI_BYTE_READ_OPTYPE >> 8), 0, 0};
+    writeRegBytes(SPI_OPTYPE, optype, sizeof optype);
+    writeRegBytes(SPI_OPMENU, SPI_MENU_LOW_BYTE_READ, sizeof SPI_MENU_LOW_BYTE_READ);
+    writeReg32(SPI_FADDR, address & SPI_FADDR_MASK);
+    auto cycleDoneOnly = [&] { return readReg8(SPI_SSFS) == SSFS_CDS; };
+    pollUntil(os, SPI_BYTE_READ_BOUND, cycleDoneOnly);
+    if (sendSw(CMD_BYTE_READ) == 0) pollUntil(os, SPI_BYTE_READ_BOUND, cycleDoneOnly);
+    return readReg8(SPI_FDATA0);
+}
