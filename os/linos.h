@@ -1,12 +1,46 @@
-// LinOS: the host object for Linux on x86 (port I/O, /dev/mem, sockets).
+// LinOS: the host object for Linux on x86. Port I/O with lazily acquired
+// permissions (linio.cpp), physical memory through cached 64 KiB windows of
+// /dev/mem (linmem.cpp), delays, reboot and the network hardware address
+// (linos.cpp). Every kernel call goes through a KernelCalls table (kernel.h).
 #pragma once
 #include <ctime>
 
+#include "os/kernel.h"
 #include "os/os.h"
+
+// ioperm covers ports 0x000..IOPERM_LAST_PORT; higher ports need iopl.
+constexpr unsigned short IOPERM_LAST_PORT = 0x3FF;
+constexpr int IOPL_USER_IO = 3;  // privilege level that opens every port
+constexpr int IOPL_NONE = 0;
+
+// /dev/mem is mapped in windows of this size, aligned on their size.
+constexpr unsigned int MMAP_WINDOW_SIZE = 0x10000;
+constexpr unsigned int MMAP_WINDOW_MASK = MMAP_WINDOW_SIZE - 1;  // offset inside a window
+constexpr const char* PHYS_MEM_DEVICE = "/dev/mem";
+
+// Interface whose hardware address getMACAddress reports.
+constexpr const char* MAC_INTERFACE = "eth0";
+constexpr unsigned int MAC_ADDRESS_SIZE = 6;
+
+// One run of consecutive ports granted by ioperm.
+struct s_IoportRange {
+    unsigned short first;
+    unsigned short count;
+    s_IoportRange* next;
+};
+
+// One mapped window of physical memory.
+struct s_MmapWindow {
+    unsigned int base;  // physical address, multiple of MMAP_WINDOW_SIZE
+    unsigned int size;  // always MMAP_WINDOW_SIZE
+    unsigned char* mapping;
+    s_MmapWindow* next;
+};
 
 class LinOS final : public OS {
 public:
-    LinOS();
+    LinOS();                                     // bound to the real kernel
+    explicit LinOS(const KernelCalls& kernel);  // bound to another (tests)
     ~LinOS();
     LinOS(const LinOS&) = delete;
     LinOS& operator=(const LinOS&) = delete;
@@ -46,4 +80,41 @@ public:
     int UsbDrive_Open(char* vendor, char* product) override;
     int UsbDrive_Close() override;
     int UsbDrive_Write(char* data, unsigned long length) override;
+
+    // Read-only views of the object's state, for diagnostics and tests.
+    const s_IoportRange* portRanges() const { return ioportRanges; }
+    bool ioplIsRaised() const { return ioplRaised != 0; }
+    const s_MmapWindow* memWindows() const { return mmapWindows; }
+
+    // 0 when the process may access the port, else the negated errno of the
+    // refused ioperm/iopl.
+    int privateIoportCheckPerm(unsigned short port);
+
+private:
+    // Port I/O (linio.cpp).
+    void privateIoportInit();
+    void privateIoportCleanup();
+    int privateCheckPorts(unsigned short port, unsigned int width);
+    unsigned char privateInportByte(unsigned short port);
+    unsigned short privateInportWord(unsigned short port);
+    unsigned int privateInportDword(unsigned short port);
+    void privateOutportByte(unsigned short port, unsigned char value);
+    void privateOutportWord(unsigned short port, unsigned short value);
+    void privateOutportDword(unsigned short port, unsigned int value);
+
+    // Physical memory (linmem.cpp).
+    void privateMemInit();
+    void privateMemCleanup();
+    unsigned char* privateGetMmap(unsigned int base);
+    unsigned char* privateGetMmapOrDie(unsigned int base);
+    void privateMemRead(unsigned int address, unsigned int length, unsigned char* destination);
+    void privateMemWrite(unsigned int address, unsigned int length, unsigned char* source);
+
+    s_IoportRange* ioportRanges;  // newest first
+    int ioplRaised;               // non-zero once iopl(3) succeeded
+    s_MmapWindow* mmapWindows;    // newest first
+    unsigned int smbusBase;       // SMBus host controller I/O base for the H8; 0: not set up
+    std::time_t spNoticeTime;     // last notice to the service processor; -1: no driver
+    void* spDriverHandle;         // service-processor driver handle for H8 traffic
+    const KernelCalls* kernel;
 };
