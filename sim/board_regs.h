@@ -4,6 +4,8 @@
 #pragma once
 #include <cstdint>
 
+#include "sim/spi_regs.h"
+
 // ---- x86 I/O ports --------------------------------------------------------
 constexpr uint16_t PCI_CONFIG_ADDRESS = 0xCF8;  // configuration mechanism #1 address latch
 constexpr uint16_t PCI_CONFIG_DATA = 0xCFC;     // data window, 0xCFC..0xCFF
@@ -140,26 +142,21 @@ constexpr bool PULL_UNWIRED = false;
 //   entry 3 0x05 read status    (read without address)
 //   entry 4 0x9F JEDEC identity (read without address)
 //   entry 5 0x01 write status   (write without address)
-//   entry 6 0xD8 64 KiB erase   (write with address)
+//   entry 6 0x06 write enable   (write without address)
 //   entry 7 0x04 write disable  (write without address)
 // prefix opcodes 0x06 (write enable) and 0x50 (enable write status).
-constexpr uint16_t FW_HSFS = 0x6008;  // FDV | FDOPSS | BERASE 4 KiB
-constexpr uint16_t FW_PREOP = 0x5006;
-constexpr uint16_t FW_OPTYPE = 0x743B;
-constexpr uint8_t FW_OPMENU[8] = {0x02, 0x03, 0x20, 0x05, 0x9F, 0x01, 0xD8, 0x04};
-constexpr uint32_t FW_FRAP = 0x0000FFFFu;      // every master may read and write every region
-constexpr uint32_t FW_VSCC = 0x00002005u;      // 4 KiB erase with 0x20, 64-byte write granularity
-
-// SPI block offsets the power-on values are written to (from the SPI block base).
-constexpr uint32_t SPI_HSFS_OFF = 0x04;
-constexpr uint32_t SPI_FRAP_OFF = 0x50;
-constexpr uint32_t SPI_FREG1_OFF = 0x58;  // BIOS region
-constexpr uint32_t SPI_PREOP_OFF = 0x94;
-constexpr uint32_t SPI_OPTYPE_OFF = 0x96;
-constexpr uint32_t SPI_OPMENU_OFF = 0x98;
-constexpr uint32_t SPI_LVSCC_OFF = 0xC4;
-constexpr uint32_t SPI_UVSCC_OFF = 0xC8;
-constexpr unsigned FREG_LIMIT_SHIFT = 16;  // FREG: limit 4 KiB units in bits 28:16, base in 12:0
+// The BIOS region covers the whole part; every master may read and write it.
+constexpr uint16_t FW_HSFS = simspi::HSFS_FDV | simspi::HSFS_FDOPSS | simspi::HSFS_BERASE_4K;
+constexpr uint8_t OPCODE_EWSR = 0x50;  // enable write status register
+constexpr uint8_t FW_PREOP[2] = {spinor::WREN, OPCODE_EWSR};
+constexpr uint16_t FW_OPTYPE = 0x543B;  // entries 7..0: 01 01 01 00 00 11 10 11
+constexpr uint8_t FW_OPMENU[simspi::OPMENU_ENTRIES] = {
+    spinor::PP, spinor::READ, spinor::SE, spinor::RDSR,
+    spinor::RDID, spinor::WRSR, spinor::WREN, spinor::WRDI};
+constexpr uint32_t FW_FRAP = 0x0000FFFFu;
+constexpr uint32_t FW_VSCC = 0x00002005u;  // 4 KiB erase with 0x20, 64-byte write granularity
+constexpr uint32_t SPI_FREG1 = simspi::FREG0 + 4;  // BIOS region
+constexpr unsigned FREG_LIMIT_SHIFT = 16;  // FREG: limit in 4 KiB units at bits 28:16, base at 12:0
 constexpr unsigned FREG_UNIT_SHIFT = 12;
 
 // The board's network hardware address (what getMACAddress reports).

@@ -1,1 +1,173 @@
 #include "sim/simos.h"
+
+#include <cstring>
+
+namespace {
+// What the host layer answers when a driver or device is not there.
+constexpr unsigned int SP_DRIVER_ABSENT = 0xFFFFFFFFu;
+constexpr int SP6_OPEN_FAILED = -1;
+constexpr int SP6_CLOSE_OK = 0;
+constexpr int SP6_SEND_NO_DRIVER = 8;
+constexpr int H8_ABSENT = -1;
+constexpr int USB_NOT_FOUND = 0;
+constexpr int USB_CLOSE_DONE = 1;
+constexpr int REBOOT_RECORDED = 0;
+constexpr unsigned WIDTH_BYTE = 1, WIDTH_WORD = 2, WIDTH_DWORD = 4;
+}  // namespace
+
+SimOS::SimOS(Machine& m) : m_(m) {}
+SimOS::~SimOS() = default;
+
+bool SimOS::writeTrace(const std::string& path) const { return writeTraceFile(path, trace_); }
+
+void SimOS::preexec() { call("preexec"); }
+
+unsigned char SimOS::inportByte(unsigned short port) {
+    tick();
+    const uint32_t v = m_.portRead(port, WIDTH_BYTE);
+    record(TraceKind::In, port, WIDTH_BYTE, v);
+    return static_cast<unsigned char>(v);
+}
+
+unsigned short SimOS::inportWord(unsigned short port) {
+    tick();
+    const uint32_t v = m_.portRead(port, WIDTH_WORD);
+    record(TraceKind::In, port, WIDTH_WORD, v);
+    return static_cast<unsigned short>(v);
+}
+
+unsigned int SimOS::inportDword(unsigned short port) {
+    tick();
+    const uint32_t v = m_.portRead(port, WIDTH_DWORD);
+    record(TraceKind::In, port, WIDTH_DWORD, v);
+    return v;
+}
+
+void SimOS::outportByte(unsigned short port, unsigned char value) {
+    tick();
+    record(TraceKind::Out, port, WIDTH_BYTE, value);
+    m_.portWrite(port, WIDTH_BYTE, value);
+}
+
+void SimOS::outportWord(unsigned short port, unsigned short value) {
+    tick();
+    record(TraceKind::Out, port, WIDTH_WORD, value);
+    m_.portWrite(port, WIDTH_WORD, value);
+}
+
+void SimOS::outportDword(unsigned short port, unsigned int value) {
+    tick();
+    record(TraceKind::Out, port, WIDTH_DWORD, value);
+    m_.portWrite(port, WIDTH_DWORD, value);
+}
+
+void SimOS::memRead(unsigned int address, unsigned int length, unsigned char* destination) {
+    tick();
+    m_.memRead(address, length, destination);
+    if (tracing_) record(TraceKind::MemR, address, length, traceValueOf(destination, length));
+}
+
+void SimOS::memWrite(unsigned int address, unsigned int length, unsigned char* source) {
+    tick();
+    if (tracing_) record(TraceKind::MemW, address, length, traceValueOf(source, length));
+    m_.memWrite(address, length, source);
+}
+
+void SimOS::pipelineStart() { call("pipelinestart"); }
+void SimOS::pipelineEnd() { call("pipelineend"); }
+
+unsigned int SimOS::spOpenSPDriver(void** handle, unsigned int, unsigned int) {
+    call("spopenspdriver");
+    if (handle != nullptr) *handle = nullptr;
+    return SP_DRIVER_ABSENT;
+}
+
+unsigned int SimOS::spOpenSPDriverNode(void** handle, unsigned int, unsigned int, unsigned int*,
+                                       unsigned int) {
+    call("spopenspdrivernode");
+    if (handle != nullptr) *handle = nullptr;
+    return SP_DRIVER_ABSENT;
+}
+
+unsigned int SimOS::spSystemDataIO(void*, unsigned char*, unsigned int) {
+    call("spsystemdataio");
+    return SP_DRIVER_ABSENT;
+}
+
+unsigned int SimOS::spCloseSPDriver(void*, unsigned int) {
+    call("spclosespdriver");
+    return SP_DRIVER_ABSENT;
+}
+
+int SimOS::bmcOpenSP6Driver(void** handle, void*) {
+    call("bmcopensp6driver");
+    if (handle != nullptr) *handle = nullptr;
+    return SP6_OPEN_FAILED;
+}
+
+int SimOS::bmcCloseSP6Driver(void*, void*) {
+    call("bmcclosesp6driver");
+    return SP6_CLOSE_OK;
+}
+
+int SimOS::bmcSendSP6Request(void*, unsigned char, unsigned char, unsigned char*, unsigned short,
+                             unsigned char, unsigned char*, unsigned short*, unsigned char*,
+                             void*) {
+    call("bmcsendsp6request");
+    return SP6_SEND_NO_DRIVER;
+}
+
+void SimOS::sleep(unsigned int milliseconds) {
+    tick();
+    m_.clock().advance(uint64_t(milliseconds) * SIM_NS_PER_MS);
+    record(TraceKind::Sleep, 0, 0, milliseconds);
+}
+
+int SimOS::h8init() {
+    call("h8init");
+    return H8_ABSENT;
+}
+int SimOS::h8destroy() {
+    call("h8destroy");
+    return H8_ABSENT;
+}
+int SimOS::h8readcommand(H8cmd_s*) {
+    call("h8readcommand");
+    return H8_ABSENT;
+}
+int SimOS::h8writecommand(H8cmd_s*) {
+    call("h8writecommand");
+    return H8_ABSENT;
+}
+int SimOS::h8pollcommand(H8cmd_s*) {
+    call("h8pollcommand");
+    return H8_ABSENT;
+}
+
+int SimOS::reboot() {
+    call("reboot");
+    ++reboots_;
+    return REBOOT_RECORDED;
+}
+
+void SimOS::getMACAddress(unsigned char* mac) {
+    call("getmacaddress");
+    std::memcpy(mac, BOARD_MAC, sizeof BOARD_MAC);
+}
+
+int SimOS::UsbDrive_FindDevice(char*, char*) {
+    call("usbdrive_finddevice");
+    return USB_NOT_FOUND;
+}
+int SimOS::UsbDrive_Open(char*, char*) {
+    call("usbdrive_open");
+    return USB_NOT_FOUND;
+}
+int SimOS::UsbDrive_Close() {
+    call("usbdrive_close");
+    return USB_CLOSE_DONE;
+}
+int SimOS::UsbDrive_Write(char*, unsigned long) {
+    call("usbdrive_write");
+    return USB_NOT_FOUND;
+}

@@ -1,0 +1,64 @@
+#include "sim/trace.h"
+
+#include <cstdio>
+#include <cstring>
+
+bool TraceEntry::operator==(const TraceEntry& o) const {
+    if (kind != o.kind || address != o.address || size != o.size || value != o.value)
+        return false;
+    if (op == nullptr || o.op == nullptr) return op == o.op;
+    return std::strcmp(op, o.op) == 0;
+}
+
+bool traceKeepsValue(uint32_t length) { return length == 1 || length == 2 || length == 4; }
+
+uint32_t traceValueOf(const uint8_t* bytes, uint32_t length) {
+    if (!traceKeepsValue(length)) return 0;
+    uint32_t v = 0;
+    for (uint32_t i = 0; i < length; ++i) v |= uint32_t(bytes[i]) << (8 * i);
+    return v;
+}
+
+std::string formatTraceEntry(const TraceEntry& e) {
+    char line[80];
+    switch (e.kind) {
+    case TraceKind::In:
+    case TraceKind::Out:
+        std::snprintf(line, sizeof line, "%s 0x%x %u 0x%x", e.kind == TraceKind::In ? "in" : "out",
+                      unsigned(e.address), unsigned(e.size), unsigned(e.value));
+        break;
+    case TraceKind::MemR:
+    case TraceKind::MemW: {
+        const char* name = e.kind == TraceKind::MemR ? "memr" : "memw";
+        if (traceKeepsValue(e.size))
+            std::snprintf(line, sizeof line, "%s 0x%x %u 0x%x", name, unsigned(e.address),
+                          unsigned(e.size), unsigned(e.value));
+        else
+            std::snprintf(line, sizeof line, "%s 0x%x %u -", name, unsigned(e.address),
+                          unsigned(e.size));
+        break;
+    }
+    case TraceKind::Sleep:
+        std::snprintf(line, sizeof line, "sleep %u", unsigned(e.value));
+        break;
+    case TraceKind::Call:
+    default:
+        return e.op != nullptr ? e.op : "?";
+    }
+    return line;
+}
+
+bool writeTraceFile(const std::string& path, const std::vector<TraceEntry>& entries) {
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (f == nullptr) return false;
+    bool ok = true;
+    for (const TraceEntry& e : entries) {
+        const std::string line = formatTraceEntry(e);
+        if (std::fprintf(f, "%s\n", line.c_str()) < 0) {
+            ok = false;
+            break;
+        }
+    }
+    if (std::fclose(f) != 0) ok = false;
+    return ok;
+}
