@@ -1,11 +1,19 @@
 #include "flash/lromup.h"
 
 #include "flash/settings.h"
+#include "flash/switches.h"
 #include "os/os.h"
 
 int lromupMain(int argc, char** argv) {
     resetSettings();
     programName = argc > 0 ? argv[0] : "lromup";
+
+    int status = scanSwitches(argc, argv);
+    if (status != SCAN_CONTINUE) {
+        return status;  // nothing created yet, nothing to release
+    }
+
+    // The run sequence goes here.
     OS* os = osInit();
     osDestroy(os);
     return 0;

@@ -1,0 +1,160 @@
+// The switch scan: each argument is matched exactly against the table below,
+// in table order; an image switch takes the next argument as its file name.
+#include "flash/switches.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "flash/settings.h"
+
+namespace {
+
+constexpr const char* VERSION = "1.11";
+
+// Firmware-volume header mark that tells an image of the BIOS region alone
+// from a full flash image: the first two bytes of the firmware file system
+// GUID, which the volume header carries at offset 0x10.
+constexpr unsigned int REGION_MARK_OFFSET = 0x10;
+constexpr unsigned char REGION_MARK_0 = 0xD9;
+constexpr unsigned char REGION_MARK_1 = 0x54;
+constexpr std::size_t REGION_PROBE_SIZE = 32;  // bytes read from the head of the file
+
+enum class SwitchKind { Image, Mode, Help, BootBlock };
+
+// What an image switch records, and its text when the file name is missing.
+struct ImageTarget {
+    unsigned short modeBit;
+    unsigned short regionBit;
+    char* nameBuffer;
+    const char* missingNameText;
+};
+
+const ImageTarget PRIMARY_IMAGE = {MODE_PRIMARY, IMAGE_PRIMARY_REGION, PBIOS_FNAME,
+                                   "/p parameter should follow a rom file name."};
+const ImageTarget BACKUP_IMAGE = {MODE_BACKUP, IMAGE_BACKUP_REGION, BBIOS_FNAME,
+                                  "/bb parameter sholud follow a rom file name."};
+
+struct SwitchRow {
+    const char* spelling;
+    SwitchKind kind;
+    unsigned short modeBit;      // Mode
+    const ImageTarget* image;    // Image
+};
+
+const SwitchRow SWITCHES[] = {
+    {"/P", SwitchKind::Image, 0, &PRIMARY_IMAGE},
+    {"/p", SwitchKind::Image, 0, &PRIMARY_IMAGE},
+    {"/BB", SwitchKind::Image, 0, &BACKUP_IMAGE},
+    {"/bb", SwitchKind::Image, 0, &BACKUP_IMAGE},
+    {"/chg", SwitchKind::Mode, MODE_CHANGE_BANK, nullptr},
+    {"/lockEEP", SwitchKind::Mode, MODE_LOCK_EEPROM, nullptr},
+    {"/unlockEEP", SwitchKind::Mode, MODE_UNLOCK_EEPROM, nullptr},
+    {"/plat", SwitchKind::Mode, MODE_PLATFORM, nullptr},
+    {"-?", SwitchKind::Help, 0, nullptr},
+    {"--help", SwitchKind::Help, 0, nullptr},
+    {"--Help", SwitchKind::Help, 0, nullptr},
+    {"/bblk", SwitchKind::BootBlock, 0, nullptr},
+};
+
+const SwitchRow* findSwitch(const char* argument) {
+    for (const SwitchRow& row : SWITCHES) {
+        if (std::strcmp(row.spelling, argument) == 0) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+bool hasRegionMark(std::FILE* file) {
+    unsigned char head[REGION_PROBE_SIZE];
+    std::size_t got = std::fread(head, 1, sizeof head, file);
+    return got > REGION_MARK_OFFSET + 1 && head[REGION_MARK_OFFSET] == REGION_MARK_0 &&
+           head[REGION_MARK_OFFSET + 1] == REGION_MARK_1;
+}
+
+// Records one image file; returns SCAN_CONTINUE or the exit status.
+int takeImage(const ImageTarget& target, const char* name) {
+    if (std::strlen(name) >= FNAME_SIZE) {
+        std::fprintf(stderr, "File name too long (at most %u characters): %s\n", FNAME_SIZE - 1,
+                     name);
+        return EXIT_IMAGE_UNUSABLE;
+    }
+    std::strcpy(target.nameBuffer, name);
+
+    FileHandle file(std::fopen(name, "rb"));
+    if (!file) {
+        std::printf("Open %s error.\n", name);
+        std::printf("Please ready the rom file and try again.\n");
+        return EXIT_IMAGE_UNUSABLE;
+    }
+    std::printf("Open %s successful!!\n", name);
+
+    // The mark describes the file that will be written, so a repeated switch
+    // replaces the earlier file's answer rather than adding to it.
+    if (hasRegionMark(file.get())) {
+        image_bios_type |= target.regionBit;
+    } else {
+        image_bios_type &= static_cast<unsigned short>(~target.regionBit);
+    }
+    flashmode |= target.modeBit;
+    return SCAN_CONTINUE;
+}
+
+}  // namespace
+
+void usage() {
+    std::printf("Varn Tessel OS-based flash update utility %s\n", VERSION);
+    std::printf("Usage: %s <mode> <file>\n", programName != nullptr ? programName : "");
+    std::printf("  <mode>\n");
+    std::printf("\t-?: Help\n");
+    std::printf("\t--help: Help\n");
+    std::printf("\t/p: Update the Primary BIOS\n");
+    std::printf("\t/bb: Update the backup BIOS\n");
+    std::printf("\t/bblk: Update boot block only\n");
+}
+
+int scanSwitches(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const SwitchRow* row = findSwitch(argv[i]);
+        if (row == nullptr) {
+            usage();
+            return EXIT_BAD_SWITCH;
+        }
+        switch (row->kind) {
+        case SwitchKind::Image: {
+            if (i + 1 >= argc) {
+                std::printf("%s\n", row->image->missingNameText);
+                std::printf("Please type the command lromup(wromup) -? to show the usage.\n");
+                return EXIT_BAD_SWITCH;
+            }
+            int status = takeImage(*row->image, argv[++i]);
+            if (status != SCAN_CONTINUE) {
+                return status;
+            }
+            break;
+        }
+        case SwitchKind::Mode:
+            flashmode |= row->modeBit;
+            break;
+        case SwitchKind::Help:
+            usage();
+            return EXIT_USAGE_SHOWN;
+        case SwitchKind::BootBlock:
+            updt_bblk = true;
+            if (i == 1 && argc == 2) {
+                // Boot block of what? Alone it names no work to do.
+                updt_bblk = false;
+                usage();
+                return EXIT_BAD_SWITCH;
+            }
+            break;
+        }
+    }
+    return SCAN_CONTINUE;
+}
