@@ -142,7 +142,8 @@ x86QMPlatform::x86QMPlatform(OS* os) : flashMap(new s_FlashMap{}), host(os) {
         description->files[0] = file;
         flashMap->descriptions[i] = description;
 
-        file->name = allocstr(row.defaultName);
+        defaultNames[i].reset(allocstr(row.defaultName));
+        file->name = defaultNames[i].get();
         if (row.regionBit == 0) {
             file->offset = row.offset;
             file->size = row.size;
@@ -160,13 +161,11 @@ x86QMPlatform::x86QMPlatform(OS* os) : flashMap(new s_FlashMap{}), host(os) {
     }
 }
 
+// The file names go with defaultNames.
 x86QMPlatform::~x86QMPlatform() {
     for (int i = 0; i < flashMap->descriptionCount; ++i) {
         s_FirmwareDescription* description = flashMap->descriptions[i];
-        for (int f = 0; f < description->fileCount; ++f) {
-            delete[] description->files[f]->name;
-            delete description->files[f];
-        }
+        for (int f = 0; f < description->fileCount; ++f) delete description->files[f];
         delete[] description->files;
         delete description;
     }

@@ -3,6 +3,7 @@
 // ICH: 2 MiB flash); the family is recognised by the SMBIOS BIOS Version text.
 #pragma once
 #include <cstdint>
+#include <memory>
 
 #include "platform/platform.h"
 
@@ -40,4 +41,7 @@ public:
 private:
     s_FlashMap* flashMap;
     OS* host;
+    // The default file names. Callers may point a file record at a name of
+    // their own, so the names are released from here, not from the records.
+    std::unique_ptr<char[]> defaultNames[X86QM_DESCRIPTION_COUNT];
 };
