@@ -90,11 +90,10 @@ int ich10spiChipset::sendSw(const SpiSwCommand& command) {
 }
 
 void ich10spiChipset::WaitCycleDone() {
-    // Stops at CDS, or at FCERR (a refused cycle sets no CDS on some parts of
-    // the family). Reaching the bound is not reported: the next SendSpiCmd
+    // Only CDS ends the wait: FCERR may be left over from an earlier refused
+    // cycle. Reaching the bound is not reported here; the next SendSpiCmd
     // finds SCIP still set and reports the stuck cycle.
-    pollUntil(os, SW_CYCLE_DONE_BOUND,
-              [&] { return (readReg8(SPI_SSFS) & (SSFS_CDS | SSFS_FCERR)) != 0; });
+    pollUntil(os, SW_CYCLE_DONE_BOUND, [&] { return (readReg8(SPI_SSFS) & SSFS_CDS) != 0; });
     writeReg8(SPI_SSFS, SSFS_CDS);
     os->outportByte(BUS_DELAY_PORT, BUS_DELAY_VALUE);
     os->outportByte(BUS_DELAY_PORT, BUS_DELAY_VALUE);

@@ -1,0 +1,74 @@
+// Parts that are not recognised, and controllers that hang or refuse: each
+// ends with a clear line and a failure result, never a hang or a success.
+#include "chipset_rig.h"
+
+namespace {
+std::string identifyText(ChipsetRig& rig, int* result) {
+    ich10spiChipset chip(&rig.os, nullptr);
+    testing::internal::CaptureStderr();
+    *result = chip.identify();
+    return testing::internal::GetCapturedStderr();
+}
+}  // namespace
+
+TEST(ChipsetFaults, KnownPartsAreNamedAndUnknownRefused) {
+    int result = 0;
+    ChipsetRig winbond(HOST_BRIDGE_ID_ICH, "W25Q16BV");
+    EXPECT_EQ(identifyText(winbond, &result), "\xFB [WINBOND W25Q16BVSIG]\n\n");
+    EXPECT_EQ(result, 1);
+
+    ChipsetRig mxic(HOST_BRIDGE_ID_PCH, "MX25L6445E");
+    EXPECT_EQ(identifyText(mxic, &result), "[MXIC MX25L6445E] / [MXIC MX25L6406E]\n");
+    EXPECT_EQ(result, 1);
+
+    ChipsetRig unknown(HOST_BRIDGE_ID_PCH, "unknown");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(identifyText(unknown, &result), "");
+    EXPECT_EQ(capturedStdout(), "Chipset ID incorrect! 00 00 00\n\r");
+    EXPECT_EQ(result, 0);
+}
+
+TEST(ChipsetFaults, HungHardwareCycleFailsTheProgram) {
+    ChipsetRig rig(HOST_BRIDGE_ID_PCH, "MX25L6445E");
+    const std::vector<uint8_t> before = rig.machine.bank(0).array();
+    ich10spiChipset chip(&rig.os, nullptr);
+    rig.machine.spi().hwCycleHang = true;
+    std::vector<uint8_t> image = pattern(0x10000, 4);
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(chip.program(0x610000, 0x10000, 0x10000, image.data()), SPI_ERR_TIMEOUT);
+    EXPECT_EQ(capturedStdout(), "");  // no progress for a block that failed
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "SPI hardware erase cycle at flash address 0x610000 did not complete\n");
+    EXPECT_TRUE(rig.machine.bank(0).array() == before);
+}
+
+TEST(ChipsetFaults, HungSoftwareCycleFailsIdentify) {
+    ChipsetRig rig(HOST_BRIDGE_ID_ICH, "W25Q16BV");
+    ich10spiChipset chip(&rig.os, nullptr);
+    rig.machine.spi().swCycleHang = true;
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(chip.identify(), 0);
+    capturedStdout();
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(
+                  "SPI software cycle at flash address 0x000000 did not complete"),
+              std::string::npos);
+}
+
+TEST(ChipsetFaults, RefusedEraseStopsTheProgramAtThatBlock) {
+    ChipsetRig rig(HOST_BRIDGE_ID_PCH, "MX25L6445E");
+    const std::vector<uint8_t> before = rig.machine.bank(0).array();
+    ich10spiChipset chip(&rig.os, nullptr);
+    rig.machine.spi().fcerrBlock = 0x611000;
+    std::vector<uint8_t> image = pattern(0x3000, 5);
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(chip.program(0x610000, 0x3000, 0x10000, image.data()), SPI_ERR_REFUSED);
+    capturedStdout();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "SPI hardware erase cycle at flash address 0x611000 was refused by the controller\n");
+    const auto& flash = rig.machine.bank(0).array();
+    EXPECT_TRUE(std::equal(image.begin(), image.begin() + 0x1000, flash.begin() + 0x610000));
+    EXPECT_TRUE(std::equal(flash.begin() + 0x611000, flash.end(), before.begin() + 0x611000));
+}
