@@ -94,11 +94,6 @@ TEST_F(Switches, ModeSwitchesSetTheirBits) {
     EXPECT_EQ(flashmode, MODE_CHANGE_BANK | MODE_LOCK_EEPROM | MODE_UNLOCK_EEPROM | MODE_PLATFORM);
 }
 
-TEST_F(Switches, NoArgumentsGoOnWithNothingRequested) {
-    EXPECT_EQ(scan({}).status, SCAN_CONTINUE);
-    EXPECT_EQ(flashmode, 0);
-}
-
 TEST_F(Switches, UpperCaseImageSwitchesAreAccepted) {
     std::string image = path("plain.rom");
     ScanResult r = scan({"/P", image, "/BB", image});

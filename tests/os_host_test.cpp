@@ -82,21 +82,6 @@ TEST_F(Host, MacAddressFallsBackQuietlyToPseudoRandomBytes) {
     EXPECT_EQ(fake.log, (Log{"socket inet dgram 0"}));
 }
 
-TEST_F(Host, DevicesOfLaterWorkReportUnavailable) {
-    void* handle = nullptr;
-    H8cmd_s cmd = {};
-    char text[] = "x";
-    EXPECT_EQ(os.spOpenSPDriver(&handle, 0, 0), 0xFFFFFFFFu);
-    EXPECT_EQ(os.bmcOpenSP6Driver(&handle, nullptr), -1);
-    EXPECT_EQ(os.bmcSendSP6Request(nullptr, 0, 0, nullptr, 0, 0, nullptr, nullptr, nullptr,
-                                   nullptr),
-              8);
-    EXPECT_EQ(os.h8readcommand(&cmd), -1);
-    EXPECT_EQ(os.UsbDrive_Open(text, text), 0);
-    EXPECT_EQ(os.UsbDrive_Close(), 1);
-    EXPECT_TRUE(fake.log.empty());
-}
-
 // This machine grants no port I/O: a real LinOS must come back with the
 // floating-bus value, quietly.
 TEST(RealKernel, PortReadWithoutPrivilegeReturnsAllOnes) {

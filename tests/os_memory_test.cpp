@@ -63,12 +63,6 @@ TEST_F(Memory, NewestWindowFirstAndAllUnmappedAtTheEnd) {
     EXPECT_EQ(fake.log, (Log{"munmap 0xfed10000 0x10000", "munmap 0xf0000 0x10000"}));
 }
 
-TEST(MemoryLifecycle, UnusedObjectMakesNoKernelCall) {
-    resetFake();
-    { LinOS os(fakeKernel()); }
-    EXPECT_TRUE(fake.log.empty());
-}
-
 // --- reads -----------------------------------------------------------------
 
 TEST_F(Memory, ReadSpanningTwoWindows) {

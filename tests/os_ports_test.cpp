@@ -137,15 +137,4 @@ TEST(PortCleanup, GivesBackEveryRunNewestFirstThenLowersIopl) {
     EXPECT_EQ(fake.log, (Log{"ioperm 0xeb 1 0", "ioperm 0x70 2 0", "iopl 0"}));
 }
 
-TEST(PortCleanup, RefusedReleaseIsIgnored) {
-    resetFake();
-    {
-        LinOS os(fakeKernel());
-        os.inportByte(0x70);
-        fake.iopermErrno = EPERM;
-        fake.log.clear();
-    }
-    EXPECT_EQ(fake.log, (Log{"ioperm 0x70 1 0"}));
-}
-
 }  // namespace
