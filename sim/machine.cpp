@@ -12,15 +12,11 @@ uint32_t allOnes(unsigned width) {
     return width >= 4 ? 0xFFFFFFFFu : (1u << (BITS_PER_BYTE * width)) - 1;
 }
 
-// A part the updater's tables do not know; it behaves like any other 2 MiB part.
-constexpr uint8_t UNKNOWN_PROTECT_BITS = 0x3C;  // BP3..BP0
-const FlashPartInfo UNKNOWN_PART = {
-    "unknown", {0x12, 0x34, 0x15}, 2u << 20, UNKNOWN_PROTECT_BITS, 700 * SIM_NS_PER_US,
-    40 * SIM_NS_PER_MS, 15000 * SIM_NS_PER_MS};
-
+// A name the table does not hold builds the table's "unknown" part.
 const FlashPartInfo& partInfo(const std::string& name) {
     const FlashPartInfo* info = findFlashPart(name);
-    return info != nullptr ? *info : UNKNOWN_PART;
+    if (info == nullptr) info = findFlashPart("unknown");
+    return info != nullptr ? *info : flashPartTable().front();
 }
 
 // Widest naturally aligned register access that fits at this offset.
@@ -86,7 +82,6 @@ Machine::Machine(const BoardConfig& cfg)
     const FlashPartInfo& info = partInfo(cfg.partName);
     for (auto& b : banks_) {
         b = std::make_unique<FlashPart>(info, clock_);
-        b->array().assign(info.size, ERASED);
         b->onOperationStart = [this] { return onFlashOperation(); };
     }
     gpio_.onLineChange = [this](unsigned pin, bool level) { onGpioLine(pin, level); };
@@ -100,15 +95,10 @@ void Machine::powerOn() {
     pci_.powerOn();
     std::fill(chipsetRegs_.begin(), chipsetRegs_.end(), 0);
 
-    // Parts: a fresh part with the old array and the non-volatile status bits.
-    for (auto& b : banks_) {
-        const uint8_t kept = uint8_t(b->status() & ~(spinor::SR_WIP | spinor::SR_WEL));
-        auto fresh = std::make_unique<FlashPart>(b->info(), clock_);
-        fresh->array().swap(b->array());
-        fresh->setStatus(kept);
-        fresh->onOperationStart = [this] { return onFlashOperation(); };
-        b = std::move(fresh);
-    }
+    // Parts: WEL and WIP go with the power; the status register's protection
+    // bits and the array stay.
+    for (auto& b : banks_)
+        b->setStatus(uint8_t(b->status() & ~(spinor::SR_WIP | spinor::SR_WEL)));
 
     // Controller: fresh registers and no cycles in flight; injected faults stay.
     bool hwHang = false, swHang = false;
