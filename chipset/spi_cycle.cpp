@@ -128,6 +128,8 @@ namespace {
 const char* const FCYCLE_NAMES[] = {"read", "reserved", "write", "erase"};
 }
 
+// A cycle the controller refuses ends with FCERR and without FDONE, so either
+// bit ends the wait.
 int ich10spiChipset::WaitHWCycleDone() {
     uint8_t status = 0;
     const bool ended = pollUntil(os, SPI_CYCLE_BOUND, [&] {

@@ -72,3 +72,23 @@ TEST(ChipsetFaults, RefusedEraseStopsTheProgramAtThatBlock) {
     EXPECT_TRUE(std::equal(image.begin(), image.begin() + 0x1000, flash.begin() + 0x610000));
     EXPECT_TRUE(std::equal(flash.begin() + 0x611000, flash.end(), before.begin() + 0x611000));
 }
+
+TEST(ChipsetFaults, DiagnosticDumpsShowRegistersHighByteFirst) {
+    ChipsetRig rig(HOST_BRIDGE_ID_PCH, "MX25L6445E");
+    ich10spiChipset chip(&rig.os, nullptr);
+    auto& regs = rig.machine.spi().registers();
+    regs[0x91] = 0x40;  // SCGO clear: a dump must not start a cycle
+    regs[0x92] = 0x43;
+    regs[0x93] = 0x00;
+    regs[0xC4] = 0x11;
+    regs[0xC5] = 0x22;
+    regs[0xC6] = 0xB3;
+    regs[0xC7] = 0x44;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(chip.ReadSSFC(), 1);
+    EXPECT_EQ(chip.ClearLVCL(), 1);
+    EXPECT_EQ(capturedStdout(),
+              " DBG_MSG: the SPI_SSFC is: 00 43 40\n"
+              " DBG_MSG: the orignal SPI_LVSCC is: 44 b3 22 11\n"
+              " DBG_MSG: the ClearLVCL is: 44 33 22 11\n");
+}
