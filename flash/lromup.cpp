@@ -1,8 +1,9 @@
 #include "flash/lromup.h"
 
+#include "flash/runseq.h"
+
 #include "flash/settings.h"
 #include "flash/switches.h"
-#include "os/os.h"
 
 int lromupMain(int argc, char** argv) {
     resetSettings();
@@ -13,8 +14,5 @@ int lromupMain(int argc, char** argv) {
         return status;  // nothing created yet, nothing to release
     }
 
-    // The run sequence goes here.
-    OS* os = osInit();
-    osDestroy(os);
-    return 0;
+    return runSequence();
 }
