@@ -252,3 +252,49 @@ TEST_F(ModifyImage, NeverWritesOutsideTheImageBuffer) {
 }
 
 }  // namespace
+
+namespace {
+
+// The same carrying on a board as the simulator's factory builds it, with a
+// new image from its image builder.
+TEST(ModifyImageOnFactoryBoard, NewImageReceivesTheBoardsIdentity) {
+    for (const char* model : {"moro310", "moro330"}) {
+        SCOPED_TRACE(model);
+        MachineOptions options;
+        options.model = model;
+        options.serial = "SN4711";
+        options.mtm = "4242ABC";
+        options.uuid = "0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9";
+        options.asset = "FACTORY ASSET";
+        options.oem = "FACTORY OEM";
+        std::string error;
+        std::unique_ptr<Machine> machine = buildMachine(options, &error);
+        ASSERT_NE(machine, nullptr) << error;
+        SimOS os(*machine);
+        x86QMPlatform platform(&os);
+        ASSERT_EQ(platform.identify(), 1);
+
+        std::vector<uint8_t> image = buildNewImage(*machine);
+        ASSERT_FALSE(image.empty());
+        uint8_t runningUuid[16];
+        machine->memRead(0xFFF90 + RUNNING_VPD_SHIFT - RUNNING_UUID_BELOW_VPD, 16, runningUuid);
+
+        s_FirmwareFile file{nullptr, 0, static_cast<uint32_t>(image.size())};
+        testing::internal::CaptureStdout();
+        platform.modifyImage(image.data(), &file, nullptr, nullptr, nullptr, nullptr);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+
+        const uint8_t* top = image.data() + image.size() - IMAGE_TOP_SIZE;
+        const uint8_t* vpd = top + IMAGE_VPD_BLOCK;
+        EXPECT_EQ(fieldText(vpd + 0x16, 7), "SN4711");
+        EXPECT_EQ(fieldText(vpd + 0x28, 7), "4242ABC");
+        EXPECT_TRUE(std::equal(runningUuid, runningUuid + 16, vpd + 0x57 + 9));
+        EXPECT_EQ(fieldText(top + IMAGE_ASSET_BLOCK + 0x0B, 32), "FACTORY ASSET");
+        EXPECT_EQ(fieldText(top + IMAGE_OEM_BLOCK + 0x07, 32), "FACTORY OEM");
+        const uint16_t recordLength = static_cast<uint16_t>(vpd[0x57 + 7] | vpd[0x57 + 8] << 8);
+        EXPECT_EQ(sum8(vpd + 0x57, recordLength), 0);
+        EXPECT_EQ(storedChecksum(image), imageChecksum(image.data(), image.size()));
+    }
+}
+
+}  // namespace
