@@ -266,6 +266,18 @@ struct Span {
     uint64_t begin, end;
     bool contains(uint64_t a) const { return a >= begin && a < end; }
 };
+
+// Copies n bytes at off of a backing store; bytes past its end (a store that
+// a caller resized) read as a floating bus.
+void copyOut(uint8_t* out, const std::vector<uint8_t>& store, uint64_t off, uint64_t n) {
+    const uint64_t have = off < store.size() ? std::min<uint64_t>(n, store.size() - off) : 0;
+    if (have != 0) std::memcpy(out, store.data() + off, have);
+    std::memset(out + have, FLOATING_BUS, n - have);
+}
+void copyIn(std::vector<uint8_t>& store, uint64_t off, const uint8_t* in, uint64_t n) {
+    const uint64_t fit = off < store.size() ? std::min<uint64_t>(n, store.size() - off) : 0;
+    if (fit != 0) std::memcpy(store.data() + off, in, fit);
+}
 }  // namespace
 
 template <typename Fn>
@@ -312,13 +324,13 @@ void Machine::memRead(uint32_t addr, uint32_t len, uint8_t* dst) {
             }
             break;
         case CHIPSET:
-            std::memcpy(out, &chipsetRegs_[a - rcba], n);
+            copyOut(out, chipsetRegs_, a - rcba, n);
             break;
         case LEGACY:
-            std::memcpy(out, &legacy_[a - LEGACY_AREA_BASE], n);
+            copyOut(out, legacy_, a - LEGACY_AREA_BASE, n);
             break;
         case WINDOW:
-            std::memcpy(out, &banks_[activeBank_]->array()[a - biosWindowBase()], n);
+            copyOut(out, banks_[activeBank_]->array(), a - biosWindowBase(), n);
             break;
         default:
             std::memset(out, FLOATING_BUS, n);
@@ -353,10 +365,10 @@ void Machine::memWrite(uint32_t addr, uint32_t len, const uint8_t* src) {
             }
             break;
         case CHIPSET:
-            std::memcpy(&chipsetRegs_[a - rcba], in, n);
+            copyIn(chipsetRegs_, a - rcba, in, n);
             break;
         case LEGACY:
-            std::memcpy(&legacy_[a - LEGACY_AREA_BASE], in, n);
+            copyIn(legacy_, a - LEGACY_AREA_BASE, in, n);
             break;
         default:
             break;
