@@ -227,7 +227,7 @@ SmbiosIdentity smbiosIdentity(const BoardContents& b, const std::string& biosVer
     id.biosVersion = biosVersion;
     id.biosDate = "06/15/2011";
     id.manufacturer = "Moro Labs";
-    id.product = b.product;
+    id.product = blank ? "" : b.product;  // a new image is the same for the whole family
     id.version = "1.0";
     id.serial = blank ? "" : b.serial;
     if (!blank) std::memcpy(id.uuid, b.uuid, 16);
