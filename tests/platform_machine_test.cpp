@@ -47,16 +47,6 @@ TEST(Identify, LongVersionIsCutToTheBufferAndStillIdentifies) {
     EXPECT_STREQ(plat_num, "62QM-0123456789ABCD");  // 19 characters
 }
 
-TEST(Identify, ReadsTablesAfreshOnEveryCall) {
-    SimBoard board;
-    board.setBiosVersion("61QM12A");
-    x86QMPlatform platform(&board.os);
-    EXPECT_EQ(platform.identify(), 1);
-    board.setBiosVersion("99ZZ");
-    EXPECT_EQ(platform.identify(), 0);
-    EXPECT_STREQ(plat_num, "99ZZ");
-}
-
 // ---- Flash-write gating on PCI 0:3:7 ---------------------------------------
 
 constexpr uint32_t BIT15 = 0x8000;
@@ -74,64 +64,6 @@ TEST(FlashWriteGate, EnableSetsC0AndDisableClearsItRegister40StaysClear) {
     platform.disableFlashWrite();
     EXPECT_EQ(board.machine.pciRead(0, 3, 7, 0x40), 0x12345678u & ~BIT15);
     EXPECT_EQ(board.machine.pciRead(0, 3, 7, 0xC0), 0x0F0F0000u);
-}
-
-// Each step selects the register once and writes back what it read, changed.
-void expectReadModifyWrites(const std::vector<TraceEntry>& t, const uint32_t (*steps)[3],
-                            size_t count) {
-    ASSERT_EQ(t.size(), count * 3);
-    for (size_t i = 0; i < count; ++i) {
-        SCOPED_TRACE(i);
-        const TraceEntry& select = t[3 * i];
-        const TraceEntry& read = t[3 * i + 1];
-        const TraceEntry& write = t[3 * i + 2];
-        EXPECT_EQ(select.kind, TraceKind::Out);
-        EXPECT_EQ(select.address, 0xCF8u);
-        EXPECT_EQ(select.value, steps[i][0]);
-        EXPECT_EQ(read.kind, TraceKind::In);
-        EXPECT_EQ(read.address, 0xCFCu);
-        EXPECT_EQ(read.size, 4u);
-        EXPECT_EQ(write.kind, TraceKind::Out);
-        EXPECT_EQ(write.address, 0xCFCu);
-        EXPECT_EQ(write.value, (read.value & steps[i][1]) | steps[i][2]);
-    }
-}
-
-TEST(FlashWriteGate, AccessOrderOnTheConfigurationPorts) {
-    SimBoard board;
-    x86QMPlatform platform(&board.os);
-    board.os.setTracing(true);
-
-    const uint32_t enable[][3] = {{0x8000F800, 0xFFFFFFFF, 0x00080000},
-                                  {0x80001F40, 0xFFFF7FFF, 0},
-                                  {0x80001FC0, 0xFFFFFFFF, 0x8000}};
-    platform.enableFlashWrite();
-    expectReadModifyWrites(board.os.trace(), enable, 3);
-
-    board.os.clearTrace();
-    const uint32_t disable[][3] = {{0x8000F800, 0xFFFFFFFF, 0x00080000},
-                                   {0x80001F40, 0xFFFF7FFF, 0},
-                                   {0x80001FC0, 0xFFFF7FFF, 0}};
-    platform.disableFlashWrite();
-    expectReadModifyWrites(board.os.trace(), disable, 3);
-}
-
-TEST(FlashMapConstruction, HostBridgeIsSelectedOnceAndReadTwicePerCheck) {
-    SimBoard board;
-    board.os.setTracing(true);
-    x86QMPlatform platform(&board.os);
-    // Flash size, then each BIOS entry: select 0:0:0 reg 0, read data twice.
-    const std::vector<TraceEntry>& t = board.os.trace();
-    ASSERT_EQ(t.size(), 9u);
-    for (size_t i = 0; i < 9; i += 3) {
-        EXPECT_EQ(t[i].kind, TraceKind::Out);
-        EXPECT_EQ(t[i].address, 0xCF8u);
-        EXPECT_EQ(t[i].value, 0x80000000u);
-        EXPECT_EQ(t[i + 1].kind, TraceKind::In);
-        EXPECT_EQ(t[i + 1].address, 0xCFCu);
-        EXPECT_EQ(t[i + 2].kind, TraceKind::In);
-        EXPECT_EQ(t[i + 2].address, 0xCFCu);
-    }
 }
 
 // ---- Service-processor programming lines ------------------------------------

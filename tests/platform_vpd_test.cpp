@@ -147,19 +147,6 @@ TEST_F(ModifyImage, NewValuesReplaceRunningOnesWithTheirMessages) {
     delete uuid;
 }
 
-TEST_F(ModifyImage, OverlongValuesAreCutToTheirFields) {
-    board.putRunning(running);
-    Image img = newImage(0x20000);
-    const uint8_t afterAsset = img.asset()[0x2B];
-    modify(img, ownedText("123456789"), nullptr,
-           ownedText("0123456789abcdef0123456789ABCDEF-tail"));
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(img.vpd() + 0x28), 7), "1234567");
-    EXPECT_EQ(img.vpd()[0x2F], static_cast<uint8_t>(-sum8(img.vpd() + 0x0D, 0x2F - 0x0D)));
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(img.asset() + 0x0B), 32),
-              "0123456789abcdef0123456789ABCDEF");
-    EXPECT_EQ(img.asset()[0x2B], afterAsset);
-}
-
 // The running block is searched for at offsets 0 to 0x2B of its window.
 TEST_F(ModifyImage, RunningBlockIsFoundUpToOffset2BOnly) {
     for (uint32_t k : {0u, 0x2Bu}) {
