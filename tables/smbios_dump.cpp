@@ -77,8 +77,27 @@ void printBytes(std::ostream& out, const s_SMBIOSHeader* header, unsigned int of
     }
 }
 
+// Bytes a field occupies in the formatted area.
+unsigned int fieldWidth(FieldKind kind) {
+    switch (kind) {
+        case FieldKind::Word:
+            return 2;
+        case FieldKind::Bytes8:
+            return 8;
+        case FieldKind::Bytes16:
+            return 16;
+        default:
+            return 1;
+    }
+}
+
 void printField(std::ostream& out, const s_SMBIOSHeader* header, const FieldRow& row) {
     out << row.label;
+    // Older structures are shorter: a field past the formatted area has no value.
+    if (row.offset + fieldWidth(row.kind) > header->length) {
+        out << "\n";
+        return;
+    }
     switch (row.kind) {
         case FieldKind::String: {
             const char* text = smbiosStr(header, smbiosByte(header, row.offset));
