@@ -396,9 +396,16 @@ std::vector<uint8_t> buildNewImage(Machine& machine, ImageKind kind, uint32_t se
     options.crtm = active.size() >= IMAGE_TOP_SIZE &&
                    std::memcmp(active.data() + active.size() - IMAGE_TOP_SIZE + CRTM_OFFSET,
                                CRTM_SIGNATURE, 4) == 0;
-    BoardContents b;
-    if (!resolve(options, b, nullptr)) return {};
     const std::vector<uint8_t>& legacy = machine.legacyArea();
     std::string version = findSmbiosBiosVersion(legacy.data(), legacy.size(), LEGACY_AREA_BASE);
+    // The running firmware names the model; its factory identity fills the
+    // image's tables the same way as an image built from the model's options.
+    for (const BoardModel& model : boardModelTable()) {
+        if (version == model.biosVersion && model.hostBridgeId == options.hostBridgeId) {
+            options.model = model.name;
+        }
+    }
+    BoardContents b;
+    if (!resolve(options, b, nullptr)) return {};
     return newImage(b, familyOf(version), uint32_t(machine.bank(0).array().size()), kind, seed);
 }
