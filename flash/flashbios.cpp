@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "chipset/ich10spi.h"
-#include "flash/pci_ids.h"
+#include "chipset/pci.h"
 #include "os/os.h"
 #include "platform/platform.h"
 #include "platform/vpd.h"
