@@ -44,7 +44,8 @@ constexpr unsigned int SMBIOS_DMI_EPS_OFFSET = 0x10;
 constexpr unsigned int SMBIOS_DMI_EPS_LENGTH = 15;
 
 // Header of every structure. Structures sit at any byte offset of the table,
-// so the record is packed (alignment 1).
+// so the record is packed (alignment 1): read `handle` by value, never bind a
+// reference or pointer to it (unary + copies it, e.g. for EXPECT_EQ).
 struct __attribute__((packed)) s_SMBIOSHeader {
     uint8_t type;
     uint8_t length;   // formatted length, header included

@@ -100,7 +100,7 @@ TEST_F(SeaBiosTable, WalkMatchesDecoderHandlesTypesAndLengths) {
     for (size_t i = 0; i < decoded.size(); ++i) {
         const s_SMBIOSHeader* header = reader.getStructure(static_cast<uint16_t>(i));
         ASSERT_NE(header, nullptr) << i;
-        EXPECT_EQ(header->handle, decoded[i].handle) << i;
+        EXPECT_EQ(+header->handle, decoded[i].handle) << i;
         EXPECT_EQ(header->type, decoded[i].type) << i;
         EXPECT_EQ(header->length, decoded[i].length) << i;
         EXPECT_EQ(reader.getStructureByHandle(header->handle), header) << i;
@@ -108,7 +108,7 @@ TEST_F(SeaBiosTable, WalkMatchesDecoderHandlesTypesAndLengths) {
     EXPECT_EQ(reader.getStructure(static_cast<uint16_t>(decoded.size())), nullptr);
     EXPECT_EQ(reader.getStructure(0xFFFF), nullptr);
     ASSERT_NE(reader.getStructureByType(SMBIOS_TYPE_END_OF_TABLE, 1), nullptr);
-    EXPECT_EQ(reader.getStructureByType(SMBIOS_TYPE_END_OF_TABLE, 1)->handle, 0x7F00);
+    EXPECT_EQ(+reader.getStructureByType(SMBIOS_TYPE_END_OF_TABLE, 1)->handle, 0x7F00);
     EXPECT_EQ(reader.getStructureByType(4, 2), nullptr);  // one processor
     EXPECT_EQ(reader.getStructureByHandle(0x0200), nullptr);
 }
@@ -146,14 +146,6 @@ TEST_F(SeaBiosTable, StringsMatchDecoder) {
     EXPECT_EQ(str(0x0100, SYSTEM_INFO_SERIAL_NUMBER), nullptr);
     // Past the last of the BIOS structure's three strings.
     EXPECT_EQ(smbiosStr(reader.getStructureByType(SMBIOS_TYPE_BIOS_INFORMATION, 1), 4), nullptr);
-}
-
-TEST_F(SeaBiosTable, TwoReadersReadMemoryAfresh) {
-    SMBIOS second;
-    second.init(&host);
-    EXPECT_EQ(host.reads.size(), 4u);
-    EXPECT_NE(second.getStructure(0), reader.getStructure(0));  // each owns its copy
-    EXPECT_STREQ(smbiosStr(second.getStructure(0), 1), "SeaBIOS");
 }
 
 }  // namespace

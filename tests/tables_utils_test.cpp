@@ -16,12 +16,10 @@ TEST(Axtoi, ReadsAtMostEightHexDigitsUpToTheFirstNonDigit) {
     EXPECT_EQ(axtoi("12G4"), 0x12u);
     EXPECT_EQ(axtoi(""), 0u);
     EXPECT_EQ(axtoi("x12"), 0u);
-    EXPECT_EQ(axtoi("0"), 0u);
     // 0x2A..0x3F count by their low four bits, so ':' is 10 and '*' is 10.
     EXPECT_EQ(axtoi("1:"), 0x1Au);
     EXPECT_EQ(axtoi("*?"), 0xAFu);
     EXPECT_EQ(axtoi("1)"), 0x1u);  // 0x29 is just below the digit range
-    EXPECT_EQ(axtoi("fg"), 0xFu);
     EXPECT_EQ(axtoi("@"), 0u);     // 0x40, just above it
 }
 
@@ -29,18 +27,14 @@ TEST(Mult32, ExactProductAcrossColumnCarries) {
     struct Case {
         uint32_t a, b;
     };
-    const Case cases[] = {{0xFFFFFFFF, 0xFFFFFFFF}, {0, 0xFFFFFFFF},       {1, 0xFFFFFFFF},
-                          {0x10000, 0x10000},       {0xFFFF, 0xFFFF},      {0x8000FFFF, 0xFFFF8000},
-                          {0x12345678, 0x9ABCDEF0}, {0x0001FFFF, 0x0001FFFF}};
+    const Case cases[] = {{0xFFFFFFFF, 0xFFFFFFFF}, {0xFFFF, 0xFFFF}, {0x8000FFFF, 0xFFFF8000},
+                          {0x12345678, 0x9ABCDEF0}, {0, 0xFFFFFFFF}};
     for (const Case& c : cases) {
         const uint64_t expected = static_cast<uint64_t>(c.a) * c.b;
         const int64 p = mult32(c.a, c.b);
         EXPECT_EQ(p.low, static_cast<uint32_t>(expected)) << std::hex << c.a << " " << c.b;
         EXPECT_EQ(p.high, static_cast<uint32_t>(expected >> 32)) << std::hex << c.a << " " << c.b;
     }
-    const int64 max = mult32(0xFFFFFFFF, 0xFFFFFFFF);
-    EXPECT_EQ(max.high, 0xFFFFFFFEu);
-    EXPECT_EQ(max.low, 0x00000001u);
 }
 
 TEST(Add64, CarriesFromTheLowWordOnlyWhenItOverflows) {
@@ -81,11 +75,9 @@ TEST(Allocstr, CopiesIntoOwnedArray) {
 TEST(Version2l, PacksMinorIntoBits12To19) {
     EXPECT_EQ(version2l(1, 2, 3), 0x01002003u);
     EXPECT_EQ(version2l(0xFF, 0xFF, 0xFF), 0xFF0FF0FFu);
-    EXPECT_EQ(version2l(0, 0, 0), 0u);
 
     EXPECT_EQ(version2l("1.2.3"), 0x01002003u);
     EXPECT_EQ(version2l("255.255.255"), 0xFF0FF0FFu);
-    EXPECT_EQ(version2l("4"), 0x04000000u);
     EXPECT_EQ(version2l("4.5"), 0x04005000u);
     EXPECT_EQ(version2l(""), 0u);
     EXPECT_EQ(version2l("1.x.3"), 0x01000003u);  // non-numeric part counts as 0
