@@ -136,6 +136,8 @@ int LockSPI_WP(OS* os);
 int change_pb_gpio(OS* os);
 // Report the active bank: 0 primary, nonzero backup; prints which one.
 unsigned char ReadActiveBIOS(OS* os);
+// The same bank state, read without printing.
+unsigned char senseActiveBank(OS* os);
 // Drive the EEPROM write-protect line high (locked); returns 1.
 int LockEEPROM(OS* os);
 // Drive the EEPROM write-protect line low (unlocked); returns 1.

@@ -76,16 +76,6 @@ void driveLine(OS* os, GpioLine GpioGenerationLines::*which, bool high) {
     });
 }
 
-// Bank state from the sense line; 0 (primary) on a host bridge of neither
-// generation, where no line is known: the bank is then never toggled either.
-uint8_t senseActiveBank(OS* os) {
-    uint8_t state = 0;
-    forGpioGeneration(os, true, [&](unsigned short base, const GpioGenerationLines& lines) {
-        state = gpioSense(os, base, lines.bankSense);
-    });
-    return state;
-}
-
 // Starts the write-status cycle (menu entry 5, write-enable prefix 0) with the
 // new status in FDATA0. SSFC bytes 15:8 and 23:16 are set to one data byte
 // first: the cycle would otherwise take whatever count an earlier command
@@ -154,6 +144,16 @@ int ich10spiChipset::change_pb_gpio() {
 }
 
 // ---- Free functions of the run sequence and the update procedure ----
+
+// Bank state from the sense line; 0 (primary) on a host bridge of neither
+// generation, where no line is known: the bank is then never toggled either.
+unsigned char senseActiveBank(OS* os) {
+    uint8_t state = 0;
+    forGpioGeneration(os, true, [&](unsigned short base, const GpioGenerationLines& lines) {
+        state = gpioSense(os, base, lines.bankSense);
+    });
+    return state;
+}
 
 int LockSPIFlash(OS* os, Platform* /*platform: not used*/) {
     const uint32_t spiBlock = readRootComplexBase(os) + SPI_BLOCK_OFFSET;

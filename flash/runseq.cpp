@@ -53,7 +53,7 @@ void refuseMachine(OS* os) {
 // active before the toggle.
 void changeBootBank(OS* os) {
     std::cout << "Booting BIOS will be changed" << std::endl;
-    const unsigned char before = ReadActiveBIOS(os);
+    const unsigned char before = senseActiveBank(os);
     change_pb_gpio(os);
     if (before == 0) {
         std::cout << "The booting BIOS change from Primay to Backup BIOS" << std::endl;
