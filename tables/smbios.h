@@ -65,14 +65,16 @@ constexpr unsigned int BIOS_INFO_VERSION = 0x05;          // string number
 constexpr unsigned int BIOS_INFO_START_SEGMENT = 0x06;    // 16-bit
 constexpr unsigned int BIOS_INFO_RELEASE_DATE = 0x08;     // string number
 constexpr unsigned int BIOS_INFO_ROM_SIZE = 0x09;         // (n + 1) * 64 KiB
-constexpr unsigned int BIOS_INFO_CHARACTERISTICS = 0x0A;  // 8 bytes
+constexpr unsigned int BIOS_INFO_CHARACTERISTICS = 0x0A;
+constexpr unsigned int BIOS_INFO_CHARACTERISTICS_LENGTH = 8;
 
 // System Information (type 1), offsets from the structure start.
 constexpr unsigned int SYSTEM_INFO_MANUFACTURER = 0x04;
 constexpr unsigned int SYSTEM_INFO_PRODUCT_NAME = 0x05;
 constexpr unsigned int SYSTEM_INFO_VERSION = 0x06;
 constexpr unsigned int SYSTEM_INFO_SERIAL_NUMBER = 0x07;
-constexpr unsigned int SYSTEM_INFO_UUID = 0x08;           // 16 bytes
+constexpr unsigned int SYSTEM_INFO_UUID = 0x08;
+constexpr unsigned int SYSTEM_INFO_UUID_LENGTH = 16;
 constexpr unsigned int SYSTEM_INFO_WAKEUP_TYPE = 0x18;
 
 // Base Board Information (type 2), offsets from the structure start.

@@ -7,12 +7,12 @@
 namespace {
 
 enum class FieldKind {
-    String,     // string number byte
-    Word,       // 16-bit value
-    RomSize,    // (byte + 1) * 64, decimal, "K"
-    Bytes8,     // 8 bytes, two-digit hexadecimal each
-    Bytes16,    // 16 bytes, two-digit hexadecimal each
-    WakeUpType  // name of the byte
+    String,           // string number byte
+    Word,             // 16-bit value
+    RomSize,          // (byte + 1) * 64, decimal, "K"
+    Characteristics,  // bytes, two-digit hexadecimal each
+    Uuid,             // bytes, two-digit hexadecimal each
+    WakeUpType        // name of the byte
 };
 
 struct FieldRow {
@@ -32,7 +32,7 @@ constexpr FieldRow FIELD_ROWS[] = {
      FieldKind::String},
     {SMBIOS_TYPE_BIOS_INFORMATION, "BIOS ROM Size: ", BIOS_INFO_ROM_SIZE, FieldKind::RomSize},
     {SMBIOS_TYPE_BIOS_INFORMATION, "BIOS Characteristics: ", BIOS_INFO_CHARACTERISTICS,
-     FieldKind::Bytes8},
+     FieldKind::Characteristics},
     {SMBIOS_TYPE_SYSTEM_INFORMATION, "Manufacturer: ", SYSTEM_INFO_MANUFACTURER,
      FieldKind::String},
     {SMBIOS_TYPE_SYSTEM_INFORMATION, "ProductName: ", SYSTEM_INFO_PRODUCT_NAME,
@@ -40,7 +40,7 @@ constexpr FieldRow FIELD_ROWS[] = {
     {SMBIOS_TYPE_SYSTEM_INFORMATION, "Version: ", SYSTEM_INFO_VERSION, FieldKind::String},
     {SMBIOS_TYPE_SYSTEM_INFORMATION, "Serial Number: ", SYSTEM_INFO_SERIAL_NUMBER,
      FieldKind::String},
-    {SMBIOS_TYPE_SYSTEM_INFORMATION, "UUID: ", SYSTEM_INFO_UUID, FieldKind::Bytes16},
+    {SMBIOS_TYPE_SYSTEM_INFORMATION, "UUID: ", SYSTEM_INFO_UUID, FieldKind::Uuid},
     {SMBIOS_TYPE_SYSTEM_INFORMATION, "Wake-up Type: ", SYSTEM_INFO_WAKEUP_TYPE,
      FieldKind::WakeUpType},
     {SMBIOS_TYPE_BASEBOARD_INFORMATION, "Manufacturer: ", BASEBOARD_INFO_MANUFACTURER,
@@ -81,13 +81,13 @@ void printBytes(std::ostream& out, const s_SMBIOSHeader* header, unsigned int of
 unsigned int fieldWidth(FieldKind kind) {
     switch (kind) {
         case FieldKind::Word:
-            return 2;
-        case FieldKind::Bytes8:
-            return 8;
-        case FieldKind::Bytes16:
-            return 16;
+            return sizeof(uint16_t);
+        case FieldKind::Characteristics:
+            return BIOS_INFO_CHARACTERISTICS_LENGTH;
+        case FieldKind::Uuid:
+            return SYSTEM_INFO_UUID_LENGTH;
         default:
-            return 1;
+            return sizeof(uint8_t);
     }
 }
 
@@ -113,11 +113,9 @@ void printField(std::ostream& out, const s_SMBIOSHeader* header, const FieldRow&
             out << std::dec << (smbiosByte(header, row.offset) + 1u) * ROM_SIZE_UNIT_K << "K"
                 << std::hex;
             break;
-        case FieldKind::Bytes8:
-            printBytes(out, header, row.offset, 8);
-            break;
-        case FieldKind::Bytes16:
-            printBytes(out, header, row.offset, 16);
+        case FieldKind::Characteristics:
+        case FieldKind::Uuid:
+            printBytes(out, header, row.offset, fieldWidth(row.kind));
             break;
         case FieldKind::WakeUpType: {
             const unsigned int value = smbiosByte(header, row.offset);
