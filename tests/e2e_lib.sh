@@ -7,6 +7,7 @@
 # Run directly, it checks the checker against images lromup-sim builds.
 
 SIM="$(cd "${BUILD:-$2}" && pwd)/lromup-sim"
+[ -n "${LROMUP:-}" ] && LROMUP="$(cd "$(dirname "$LROMUP")" && pwd)/$(basename "$LROMUP")"
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 cd "$WORK" || exit 1
