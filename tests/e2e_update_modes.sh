@@ -64,6 +64,17 @@ banks_unchanged e320
 expect_value e320 eeprom_wp low
 expect_value e320 active_bank primary
 
+# The PCH board has the EEPROM line on another pin than the ICH boards.
+machine e310 moro310
+run_sim e310 -- /unlockEEP
+expect_status 0
+snap e310
+expect_value e310 eeprom_wp low
+expect_value e310 active_bank primary
+run_sim e310 -- /lockEEP
+snap e310
+expect_value e310 eeprom_wp high
+
 # Platform report: the family through the status, nothing flashed.
 for pair in moro310:61 moro320:61 moro330:62; do
     model=${pair%:*}
