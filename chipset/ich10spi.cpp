@@ -173,6 +173,23 @@ int ich10spiChipset::DisableBlockProtection() {
     int result = sendSw(CMD_CLEAR_PROTECTION);
     if (result != 0) return result;
     WaitCycleDone();
+
+    // The part ignores the write when its status register is hardware
+    // protected (SRWD set with WP# held low), and the controller cannot tell:
+    // erases and programs that follow would be dropped in silence. Read the
+    // status back so that a part that stays protected fails the block instead
+    // of an update that reports success over unwritten flash.
+    result = sendSw(CMD_READ_STATUS);
+    if (result != 0) return result;
+    WaitCycleDone();
+    const uint8_t status = readReg8(SPI_FDATA0);
+    if ((status & FLASH_STATUS_BLOCK_PROTECT) != 0) {
+        std::fprintf(stderr,
+                     "Flash block protection could not be cleared (status register 0x%02X); "
+                     "is the flash write-protect line held low?\n",
+                     status);
+        return SPI_ERR_PROTECTED;
+    }
     return 0;
 }
 

@@ -24,6 +24,7 @@ constexpr uint32_t SPI_FLASH_BLOCK_SIZE = 0x1000;
 constexpr int SPI_ERR_NOT_BLOCK_START = -1;  // program: start is not the address of a block
 constexpr int SPI_ERR_TIMEOUT = -3;          // a controller cycle did not complete in time
 constexpr int SPI_ERR_REFUSED = -4;          // the controller ended a cycle with FCERR
+constexpr int SPI_ERR_PROTECTED = -5;        // the part kept its block protection
 
 // waitForProgramComplete / waitForEraseComplete results.
 constexpr int FLASH_READY = 0;
@@ -53,7 +54,9 @@ public:
     void SetWriteEnable();
     void SpiWriteEnable();
     unsigned char ReadStatus();
-    int DisableBlockProtection();  // 0, or SPI_ERR_TIMEOUT when the cycle could not start
+    // 0; SPI_ERR_TIMEOUT when a cycle could not start; SPI_ERR_PROTECTED when
+    // the part still reports block protection afterwards.
+    int DisableBlockProtection();
     int waitForProgramComplete();
     int waitForEraseComplete();
 

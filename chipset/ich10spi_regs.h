@@ -85,6 +85,8 @@ constexpr uint8_t SPI_OP_NONE = 0x00;
 // Flash status register bits.
 constexpr uint8_t FLASH_STATUS_WIP = 0x01;  // write in progress (busy)
 constexpr uint8_t FLASH_STATUS_UNPROTECTED = 0x00;  // no block protection, SRWD clear
+// Block-protect bits of the status register (BP0..BP3 / TB on every supported part).
+constexpr uint8_t FLASH_STATUS_BLOCK_PROTECT = 0x3C;
 
 // ---- The opcode menu the updater programs ----
 // Menu entries (the COP field of a software-sequenced command).

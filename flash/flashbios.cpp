@@ -106,6 +106,14 @@ int FlashBIOS(OS* os, Platform* platform, int id, const char* label, const char*
 
     for (int index = 0; index < description->fileCount; ++index) {
         s_FirmwareFile* file = description->files[index];
+        // A machine whose flash layout is unknown has empty records: writing
+        // nothing and reporting success would leave the user believing the
+        // update happened.
+        if (file->size == 0) {
+            std::cerr << "No flash range is known for " << file->name
+                      << " on this machine; nothing was written" << std::endl;
+            return -1;
+        }
         std::unique_ptr<unsigned char[]> image(new unsigned char[file->size]);
 
         switch (readImageFile(file->name, image.get(), file->size)) {

@@ -73,6 +73,25 @@ TEST(ChipsetFaults, RefusedEraseStopsTheProgramAtThatBlock) {
     EXPECT_TRUE(std::equal(flash.begin() + 0x611000, flash.end(), before.begin() + 0x611000));
 }
 
+// A status register left hardware-protected (SRWD with WP# held low) ignores
+// the unlock, and the part then drops erases in silence: the block must fail.
+TEST(ChipsetFaults, PartThatStaysProtectedFailsInsteadOfDroppingWrites) {
+    ChipsetRig rig(HOST_BRIDGE_ID_PCH, "MX25L6445E");
+    rig.machine.bank(0).setStatus(0x94);  // as an earlier update leaves it
+    rig.machine.setWpStuckLow(true);
+    const std::vector<uint8_t> before = rig.machine.bank(0).array();
+    testing::internal::CaptureStderr();
+    ich10spiChipset chip(&rig.os, nullptr);
+    std::vector<uint8_t> image = pattern(0x2000, 9);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(chip.program(0x610000, 0x2000, 0x10000, image.data()), SPI_ERR_PROTECTED);
+    capturedStdout();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Flash block protection could not be cleared (status register 0x94); is the flash "
+              "write-protect line held low?\n");
+    EXPECT_EQ(rig.machine.bank(0).array(), before);
+}
+
 TEST(ChipsetFaults, DiagnosticDumpsShowRegistersHighByteFirst) {
     ChipsetRig rig(HOST_BRIDGE_ID_PCH, "MX25L6445E");
     ich10spiChipset chip(&rig.os, nullptr);

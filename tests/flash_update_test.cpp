@@ -228,6 +228,22 @@ TEST_F(UpdateProcedure, ImageFileProblemsFailBeforeAnyFlashWrite) {
     }
 }
 
+TEST_F(UpdateProcedure, EmptyFlashRangeIsRefusedRatherThanReportedWritten) {
+    auto m = board(false);
+    SimOS os(*m);
+    Log log;
+    writeFile(first_, 0x1000, 1);
+    RecordingPlatform platform(log, {{first_, 0x0, 0x0}});
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(FlashBIOS(&os, &platform, 0, "BIOS", nullptr, nullptr, nullptr, nullptr, nullptr),
+              -1);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "No flash range is known for first.rom on this machine; nothing was written\n");
+    EXPECT_EQ(count(log.calls, "program"), 0);
+}
+
 TEST_F(UpdateProcedure, FailedProgramClosesWritingRestoresBankAndLeavesProtectionOpen) {
     auto m = board(false);
     SimOS os(*m);
