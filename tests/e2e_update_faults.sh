@@ -68,6 +68,26 @@ read_bank r320 primary r320.primary.new
 cmp -s <(tail -c +$((0x100001)) r320.primary.old) <(tail -c +$((0x100001)) r320.primary.new) ||
     fail "$last_cmd: primary changed at or above the refused block"
 
+# The write-protect line held low: the part keeps its protection, so the
+# update must fail rather than report success over blocks it never wrote.
+machine s310 moro310
+run_sim s310 --fault wp-stuck-low -- /p i310.bin
+[ "$status" -ne 0 ] || fail "$last_cmd: status 0"
+expect_err "Flash block protection could not be cleared (status register 0x94); is the flash write-protect line held low?"
+expect_err "Error during flash process"
+expect_not_err "Flash process completed successfully"
+bank_is_old s310 primary
+bank_is_old s310 backup
+
+# A host bridge of neither generation has no known flash layout: refused.
+machine n310 moro310 --host-bridge 0x12378086
+run_sim n310 -- /p i310.bin
+expect_status 255
+expect_err "No flash range is known for i310.bin on this machine; nothing was written"
+expect_err "Error during flash process"
+bank_is_old n310 primary
+bank_is_old n310 backup
+
 # Power lost in the middle of the primary update, on both generations.
 for pair in moro310:i310.bin moro320:i320.bin; do
     model=${pair%:*} image=${pair#*:} dir=p${pair%:*}
