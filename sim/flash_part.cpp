@@ -138,6 +138,20 @@ uint32_t FlashPart::commandAddress() const {
 
 bool FlashPart::operationAllowed() { return !onOperationStart || onOperationStart(); }
 
+// An erase or program needs WEL; one the block protection refuses does
+// nothing but clear WEL. An accepted one clears WEL as it starts (unless the
+// power fails first, in which case nothing at all happens).
+bool FlashPart::acceptChange(bool refused) {
+    if (!(status_ & spinor::SR_WEL)) return false;
+    if (refused) {
+        status_ &= static_cast<uint8_t>(~spinor::SR_WEL);
+        return false;
+    }
+    if (!operationAllowed()) return false;
+    status_ &= static_cast<uint8_t>(~spinor::SR_WEL);
+    return true;
+}
+
 // Bytes past what a command needs are ignored; a command cut short does nothing.
 void FlashPart::execute() {
     const size_t n = command_.size();
@@ -178,15 +192,9 @@ void FlashPart::writeStatus() {
 }
 
 void FlashPart::pageProgram() {
-    if (!(status_ & spinor::SR_WEL)) return;
     const uint32_t addr = commandAddress();
     const uint32_t page = addr - addr % spinor::PAGE_SIZE;
-    if (isProtected(page)) {
-        status_ &= static_cast<uint8_t>(~spinor::SR_WEL);
-        return;
-    }
-    if (!operationAllowed()) return;
-    status_ &= static_cast<uint8_t>(~spinor::SR_WEL);
+    if (!acceptChange(isProtected(page))) return;
     // The page buffer wraps: past the end of the page the column restarts at
     // 0, and of more than 256 bytes only the last 256 stay.
     std::array<int, spinor::PAGE_SIZE> latch;
@@ -207,28 +215,16 @@ void FlashPart::pageProgram() {
 }
 
 void FlashPart::sectorErase() {
-    if (!(status_ & spinor::SR_WEL)) return;
     const uint32_t addr = commandAddress();
     const uint32_t sector = addr - addr % spinor::SECTOR_SIZE;
-    if (isProtected(sector)) {
-        status_ &= static_cast<uint8_t>(~spinor::SR_WEL);
-        return;
-    }
-    if (!operationAllowed()) return;
-    status_ &= static_cast<uint8_t>(~spinor::SR_WEL);
+    if (!acceptChange(isProtected(sector))) return;
     std::fill_n(array_.begin() + sector, spinor::SECTOR_SIZE, 0xFF);
     erasedBytes_ += spinor::SECTOR_SIZE;
     startBusy(info_.sectorEraseNs);
 }
 
 void FlashPart::chipErase() {
-    if (!(status_ & spinor::SR_WEL)) return;
-    if (protectedBytes() != 0) {
-        status_ &= static_cast<uint8_t>(~spinor::SR_WEL);
-        return;
-    }
-    if (!operationAllowed()) return;
-    status_ &= static_cast<uint8_t>(~spinor::SR_WEL);
+    if (!acceptChange(protectedBytes() != 0)) return;
     std::fill(array_.begin(), array_.end(), 0xFF);
     erasedBytes_ += info_.size;
     startBusy(info_.chipEraseNs);

@@ -81,6 +81,7 @@ public:
 
 private:
     void execute();
+    bool acceptChange(bool refused);
     uint64_t now() const { return clock_.ns + timeAhead_; }
     uint32_t protectedBytes() const;
     uint8_t writableStatusBits() const;

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -61,15 +62,6 @@ std::string hex(uint64_t value, int digits) {
     return buf;
 }
 
-bool parseNumber(const std::string& text, uint64_t& value) {
-    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
-    char* end = nullptr;
-    errno = 0;
-    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0') return false;
-    value = v;
-    return true;
-}
 
 std::string digest(const std::vector<uint8_t>& data) { return sha256Hex(data.data(), data.size()); }
 
@@ -154,11 +146,11 @@ std::unique_ptr<Machine> loadMachineDir(const std::string& dir, MachineRecord& r
     }
     uint64_t hostId = 0, bankNo = 0, sr[2] = {0, 0};
     const FlashPartInfo* info = findFlashPart(part);
-    if (!parseNumber(hostBridge, hostId) || hostId > 0xFFFFFFFFu || !info ||
-        !parseNumber(bank, bankNo) || bankNo > 1 || !parseNumber(status[0], sr[0]) ||
-        sr[0] > 0xFF || !parseNumber(status[1], sr[1]) || sr[1] > 0xFF ||
-        !parseNumber(runNs, record.lastRunNs) || !parseNumber(erased, record.lastErasedBytes) ||
-        !parseNumber(programmed, record.lastProgrammedBytes)) {
+    if (!parseUnsigned(hostBridge, hostId) || hostId > 0xFFFFFFFFu || !info ||
+        !parseUnsigned(bank, bankNo) || bankNo > 1 || !parseUnsigned(status[0], sr[0]) ||
+        sr[0] > 0xFF || !parseUnsigned(status[1], sr[1]) || sr[1] > 0xFF ||
+        !parseUnsigned(runNs, record.lastRunNs) || !parseUnsigned(erased, record.lastErasedBytes) ||
+        !parseUnsigned(programmed, record.lastProgrammedBytes)) {
         fail(error, dir + "/machine.txt: a value is malformed");
         return nullptr;
     }
@@ -197,4 +189,14 @@ std::unique_ptr<Machine> loadMachineDir(const std::string& dir, MachineRecord& r
         return nullptr;
     }
     return machine;
+}
+
+bool parseUnsigned(const std::string& text, uint64_t& value) {
+    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return false;
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0') return false;
+    value = v;
+    return true;
 }

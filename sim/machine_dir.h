@@ -31,3 +31,6 @@ bool saveMachineDir(const std::string& dir, Machine& machine, const MachineRecor
 // missing, has the wrong size, or does not match machine.txt.
 std::unique_ptr<Machine> loadMachineDir(const std::string& dir, MachineRecord& record,
                                         std::string* error);
+
+// A whole decimal, 0x-hexadecimal or 0-octal number, nothing else around it.
+bool parseUnsigned(const std::string& text, uint64_t& value);

@@ -46,15 +46,6 @@ int failed(const std::string& why) {
     return SIM_TOOL_FAILED;
 }
 
-bool parseUnsigned(const std::string& text, uint64_t& value) {
-    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return false;
-    char* end = nullptr;
-    errno = 0;
-    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0') return false;
-    value = v;
-    return true;
-}
 
 bool readWholeFile(const std::string& path, std::vector<uint8_t>& out) {
     std::ifstream in(path, std::ios::binary);
