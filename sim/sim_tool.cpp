@@ -31,7 +31,7 @@ const char USAGE[] =
     "                          [--mtm TEXT] [--uuid UUID] [--asset TEXT|none] [--oem TEXT|none]\n"
     "                          [--no-vpd] [--crtm] [--active-bank primary|backup] [--legacy-area FILE]\n"
     "       lromup-sim image DIR FILE [--whole|--region] [--seed N]\n"
-    "       lromup-sim run DIR [--trace FILE] [--fault SPEC]... -- ARG...\n"
+    "       lromup-sim run DIR [--trace FILE] [--fault FAULT]... -- ARG...\n"
     "         faults: hw-cycle-hang, sw-cycle-hang, fcerr@ADDR, wp-stuck-low, power-cut@N\n"
     "       lromup-sim show DIR\n"
     "       lromup-sim read DIR primary|backup FILE\n";
@@ -289,15 +289,15 @@ struct Faults {
     uint64_t powerCutAt = 0;  // 1-based operation number
 };
 
-bool parseFault(const std::string& spec, Faults& f) {
+bool parseFault(const std::string& fault, Faults& f) {
     uint64_t n = 0;
-    if (spec == "hw-cycle-hang") f.hwHang = true;
-    else if (spec == "sw-cycle-hang") f.swHang = true;
-    else if (spec == "wp-stuck-low") f.wpStuck = true;
-    else if (spec.rfind("fcerr@", 0) == 0 && parseUnsigned(spec.substr(6), n) && n <= 0xFFFFFFFFu) {
+    if (fault == "hw-cycle-hang") f.hwHang = true;
+    else if (fault == "sw-cycle-hang") f.swHang = true;
+    else if (fault == "wp-stuck-low") f.wpStuck = true;
+    else if (fault.rfind("fcerr@", 0) == 0 && parseUnsigned(fault.substr(6), n) && n <= 0xFFFFFFFFu) {
         f.fcerr = true;
         f.fcerrAddress = uint32_t(n);
-    } else if (spec.rfind("power-cut@", 0) == 0 && parseUnsigned(spec.substr(10), n) && n >= 1) {
+    } else if (fault.rfind("power-cut@", 0) == 0 && parseUnsigned(fault.substr(10), n) && n >= 1) {
         f.powerCut = true;
         f.powerCutAt = n;
     } else {
