@@ -1,13 +1,12 @@
 // The update procedure and the dump/compare modes against a recording platform
-// and chipset, on a simulated board for the host side (PCI, running BIOS, SPI
-// status register re-armed after a complete file).
+// and chipset, on a simulated board for the host side (PCI, the running BIOS's
+// CRTM signature, the SPI controller that receives the re-arming step).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <fstream>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,44 +18,33 @@
 
 namespace {
 
+using Bytes = std::vector<unsigned char>;
 struct Write {
     unsigned int offset;
-    unsigned int length;
-    std::vector<unsigned char> data;
+    Bytes data;
 };
 
 // Everything the procedure asks of the platform and the chipset, in order.
 struct Log {
     std::vector<std::string> calls;
     std::vector<Write> writes;
-    int failProgramAt = -1;  // the n-th program call fails (0-based)
-    unsigned char fill = 0;  // what reads return
-    std::vector<unsigned char> flash;  // if set, reads come from here
+    bool failProgram = false;
+    Bytes flash;  // what reads return
 };
 
 class RecordingChipset : public Chipset {
 public:
     explicit RecordingChipset(Log& log) : log_(log) {}
     int identify() override { return 1; }
-    int erase(unsigned int offset, unsigned int length, unsigned int) override {
-        log_.calls.push_back("erase " + std::to_string(offset) + " " + std::to_string(length));
-        return 0;
-    }
-    int program(unsigned int offset, unsigned int length, unsigned int,
-                unsigned char* data) override {
+    int erase(unsigned int, unsigned int, unsigned int) override { return 0; }
+    int program(unsigned int offset, unsigned int length, unsigned int, unsigned char* data) override {
         log_.calls.push_back("program");
-        if (static_cast<int>(log_.writes.size()) == log_.failProgramAt) {
-            return -4;
-        }
-        log_.writes.push_back({offset, length, std::vector<unsigned char>(data, data + length)});
+        if (log_.failProgram) return -4;
+        log_.writes.push_back({offset, Bytes(data, data + length)});
         return 0;
     }
-    int read(unsigned int offset, unsigned int length, unsigned int,
-             unsigned char* buffer) override {
-        for (unsigned int i = 0; i < length; ++i) {
-            size_t at = offset + i;
-            buffer[i] = at < log_.flash.size() ? log_.flash[at] : log_.fill;
-        }
+    int read(unsigned int offset, unsigned int length, unsigned int, unsigned char* out) override {
+        std::copy_n(log_.flash.begin() + offset, length, out);
         return 0;
     }
 
@@ -67,9 +55,8 @@ private:
 class RecordingPlatform : public Platform {
 public:
     RecordingPlatform(Log& log, std::vector<s_FirmwareFile> files) : log_(log), files_(files) {
-        for (s_FirmwareFile& f : files_) filePointers_.push_back(&f);
-        description_ = {FW_PRIMARY_BIOS, filePointers_.data(), int32_t(files_.size())};
-        descriptionPointer_ = &description_;
+        for (s_FirmwareFile& f : files_) pointers_.push_back(&f);
+        description_ = {FW_PRIMARY_BIOS, pointers_.data(), int32_t(files_.size())};
         map_ = {0x800000, 0x10000, &descriptionPointer_, 1};
     }
     bool haveChipset = true;
@@ -85,237 +72,170 @@ public:
         log_.calls.push_back(std::string("modify ") + file->name);
     }
     void SetH8ProgrammingMode(bool) override {}
-    Chipset* getChipset() override {
-        return haveChipset ? new RecordingChipset(log_) : nullptr;
-    }
+    Chipset* getChipset() override { return haveChipset ? new RecordingChipset(log_) : nullptr; }
     const char* getServiceProcessorPort() override { return "1"; }
 
 private:
     Log& log_;
     std::vector<s_FirmwareFile> files_;
-    std::vector<s_FirmwareFile*> filePointers_;
+    std::vector<s_FirmwareFile*> pointers_;
     s_FirmwareDescription description_{};
-    s_FirmwareDescription* descriptionPointer_ = nullptr;
+    s_FirmwareDescription* descriptionPointer_ = &description_;
     s_FlashMap map_{};
 };
 
-// A scratch directory that the test runs in.
-class InTempDir : public ::testing::Test {
+// Runs each test in a scratch directory on a simulated Moro 310.
+class FlashProcedures : public ::testing::Test {
 protected:
     void SetUp() override {
         char pattern[] = "/tmp/lromup-flash-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
-        ASSERT_NE(getcwd(old_, sizeof old_), nullptr);
         ASSERT_EQ(chdir(dir_.c_str()), 0);
     }
     void TearDown() override {
-        ASSERT_EQ(chdir(old_), 0);
-        std::string cmd = "rm -rf '" + dir_ + "'";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        ASSERT_EQ(chdir("/"), 0);
+        ASSERT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0);
     }
-    static std::vector<unsigned char> writeFile(const char* name, size_t size, unsigned char seed) {
-        std::vector<unsigned char> bytes(size);
-        for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(seed + i * 7 + (i >> 12));
+    static Bytes writeFile(const char* name, size_t size) {
+        Bytes bytes(size);
+        for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(i * 7 + (i >> 12));
         std::ofstream(name, std::ios::binary).write(reinterpret_cast<char*>(bytes.data()), size);
         return bytes;
     }
-
-    std::string dir_;
-    char old_[4096] = {};
-};
-
-class UpdateProcedure : public InTempDir {
-protected:
-    std::unique_ptr<Machine> board(bool crtm) {
+    // Runs FlashBIOS; returns its result, keeps the error stream.
+    int flash(Platform& platform, bool crtm = false, bool capture = true) {
         MachineOptions options;
         options.crtm = crtm;
-        auto m = buildMachine(options);
-        m->spi().registers()[FDATA0] = 0;
-        return m;
+        machine_ = buildMachine(options);
+        machine_->spi().registers()[FDATA0] = 0;
+        SimOS os(*machine_);
+        if (!capture) return FlashBIOS(&os, &platform, 0, "BIOS", nullptr, nullptr, nullptr, nullptr, nullptr);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        int result = FlashBIOS(&os, &platform, 0, "BIOS", nullptr, nullptr, nullptr, nullptr, nullptr);
+        out_ = testing::internal::GetCapturedStdout();
+        err_ = testing::internal::GetCapturedStderr();
+        return result;
     }
-    // The lock value the re-arming step hands the SPI controller (FDATA0), as
-    // the PCH board's write-status cycle would send it.
-    static uint8_t armedStatus(Machine& m) { return m.spi().registers()[FDATA0]; }
+    // The status value the re-arming step left for the write-status cycle.
+    uint8_t armedStatus() { return machine_->spi().registers()[FDATA0]; }
     static constexpr unsigned FDATA0 = 0x10;  // from the SPI block base
+
+    std::string dir_, out_, err_;
+    std::unique_ptr<Machine> machine_;
     char first_[16] = "first.rom";
     char second_[16] = "second.rom";
 };
 
 int count(const std::vector<std::string>& calls, const std::string& what) {
-    int n = 0;
-    for (const std::string& c : calls) n += c == what;
-    return n;
+    return int(std::count(calls.begin(), calls.end(), what));
 }
 
 }  // namespace
 
-TEST_F(UpdateProcedure, SecondFileGetsTheCrtmBlocksWrittenAgainWithoutTheSignature) {
-    auto m = board(false);
-    SimOS os(*m);
-    Log log;
-    writeFile(first_, 0x1000, 1);
-    std::vector<unsigned char> second = writeFile(second_, 0x30000, 9);
-    RecordingPlatform platform(log, {{first_, 0x0, 0x1000}, {second_, 0x100000, 0x30000}});
-
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(FlashBIOS(&os, &platform, 0, "BIOS", nullptr, nullptr, nullptr, nullptr, nullptr),
-              0);
-    std::string out = testing::internal::GetCapturedStdout();
-
-    EXPECT_EQ(out, "Chipset: PCH\nfirst.rom: 0 [1000]\nsecond.rom: 100000 [30000]\n"
-                   "second.rom: 100000 [30000]\nsecond.rom: 100000 [30000]\n");
-    ASSERT_EQ(log.writes.size(), 4u);
-    EXPECT_EQ(log.writes[1].offset, 0x100000u);
-    EXPECT_EQ(log.writes[1].data, second);
-    EXPECT_EQ(log.writes[2].offset, 0x1F0000u);
-    EXPECT_EQ(log.writes[2].data,
-              std::vector<unsigned char>(second.begin() + 0x20000, second.begin() + 0x30000));
-    EXPECT_EQ(log.writes[3].offset, 0x140000u);
-    EXPECT_EQ(log.writes[3].data,
-              std::vector<unsigned char>(second.begin() + 0x10000, second.begin() + 0x20000));
-    // Identity carried into the first file only; writing opened around each pair.
-    EXPECT_EQ(count(log.calls, "modify first.rom"), 1);
-    EXPECT_EQ(count(log.calls, "modify second.rom"), 0);
-    EXPECT_EQ(count(log.calls, "enable"), 1 + 4);  // the chipset probe, then each pair
-    EXPECT_EQ(count(log.calls, "disable"), 1 + 4);
-    EXPECT_EQ(log.calls.back(), "bank 7");
-    EXPECT_EQ(armedStatus(*m), 0x94);  // protection re-armed after the files
-}
-
-TEST_F(UpdateProcedure, RunningCrtmSignatureLimitsTheSecondFileToOneWrite) {
-    auto m = board(true);
-    SimOS os(*m);
-    Log log;
-    writeFile(first_, 0x1000, 1);
-    writeFile(second_, 0x30000, 9);
-    RecordingPlatform platform(log, {{first_, 0x0, 0x1000}, {second_, 0x100000, 0x30000}});
-
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(FlashBIOS(&os, &platform, 0, "BIOS", nullptr, nullptr, nullptr, nullptr, nullptr),
-              0);
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(log.writes.size(), 2u);
-}
-
-TEST_F(UpdateProcedure, ImageFileProblemsFailBeforeAnyFlashWrite) {
-    auto m = board(false);
-    SimOS os(*m);
-    struct Case {
-        size_t size;  // bytes written to the file; 0 with create=false: no file
-        bool create;
-        int result;
-        const char* message;
-    } cases[] = {
-        {0x0FFF, true, 3, "Error reading first.rom\n"},
-        {0, true, -1, "Error seeking first.rom\n"},
-        {0, false, -1, "Error opening first.rom\n"},
-    };
-    for (const Case& c : cases) {
-        std::remove(first_);
-        if (c.create) writeFile(first_, c.size, 1);
+TEST_F(FlashProcedures, SecondFileOfCrtmSizeIsWrittenAgainUnlessTheRunningBiosCarriesCrtm) {
+    for (bool crtm : {false, true}) {
+        SCOPED_TRACE(crtm ? "CRTM" : "no CRTM");
         Log log;
-        RecordingPlatform platform(log, {{first_, 0x0, 0x1000}});
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        int result =
-            FlashBIOS(&os, &platform, 0, "BIOS", nullptr, nullptr, nullptr, nullptr, nullptr);
-        testing::internal::GetCapturedStdout();
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.message);
-        EXPECT_EQ(result, c.result) << c.message;
-        EXPECT_EQ(count(log.calls, "program"), 0) << c.message;
-        EXPECT_EQ(armedStatus(*m), 0x00) << "protection must stay as it was";
+        writeFile(first_, 0x1000);
+        Bytes second = writeFile(second_, 0x30000);
+        RecordingPlatform platform(log, {{first_, 0x0, 0x1000}, {second_, 0x100000, 0x30000}});
+        ASSERT_EQ(flash(platform, crtm), 0);
+        if (crtm) {
+            EXPECT_EQ(log.writes.size(), 2u);
+            continue;
+        }
+        EXPECT_EQ(out_, "Chipset: PCH\nfirst.rom: 0 [1000]\nsecond.rom: 100000 [30000]\n"
+                        "second.rom: 100000 [30000]\nsecond.rom: 100000 [30000]\n");
+        ASSERT_EQ(log.writes.size(), 4u);
+        EXPECT_EQ(log.writes[1].data, second);
+        EXPECT_EQ(log.writes[2].offset, 0x1F0000u);
+        EXPECT_EQ(log.writes[2].data, Bytes(second.begin() + 0x20000, second.end()));
+        EXPECT_EQ(log.writes[3].offset, 0x140000u);
+        EXPECT_EQ(log.writes[3].data, Bytes(second.begin() + 0x10000, second.begin() + 0x20000));
+        // Identity carried into the first file only; writing opened around
+        // the chipset probe and around each of the four pairs.
+        EXPECT_EQ(count(log.calls, "modify first.rom") + count(log.calls, "modify second.rom"), 1);
+        EXPECT_EQ(count(log.calls, "enable"), 5);
+        EXPECT_EQ(count(log.calls, "disable"), 5);
+        EXPECT_EQ(log.calls.back(), "bank 7");
+        EXPECT_EQ(armedStatus(), 0x94);
     }
 }
 
-TEST_F(UpdateProcedure, EmptyFlashRangeIsRefusedRatherThanReportedWritten) {
-    auto m = board(false);
-    SimOS os(*m);
-    Log log;
-    writeFile(first_, 0x1000, 1);
-    RecordingPlatform platform(log, {{first_, 0x0, 0x0}});
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(FlashBIOS(&os, &platform, 0, "BIOS", nullptr, nullptr, nullptr, nullptr, nullptr),
-              -1);
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "No flash range is known for first.rom on this machine; nothing was written\n");
-    EXPECT_EQ(count(log.calls, "program"), 0);
+TEST_F(FlashProcedures, ImageProblemsFailBeforeAnyFlashWriteAndLeaveProtectionAlone) {
+    struct Case {
+        long fileSize;        // -1: no file
+        unsigned recordSize;  // bytes the flash map gives the file
+        int result;
+        const char* message;
+    } cases[] = {
+        {0x0FFF, 0x1000, 3, "Error reading first.rom\n"},
+        {0, 0x1000, -1, "Error seeking first.rom\n"},
+        {-1, 0x1000, -1, "Error opening first.rom\n"},
+        {0x1000, 0, -1, "No flash range is known for first.rom on this machine; nothing was written\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        std::remove(first_);
+        if (c.fileSize >= 0) writeFile(first_, size_t(c.fileSize));
+        Log log;
+        RecordingPlatform platform(log, {{first_, 0x0, c.recordSize}});
+        EXPECT_EQ(flash(platform), c.result);
+        EXPECT_EQ(err_, c.message);
+        EXPECT_EQ(count(log.calls, "program"), 0);
+        EXPECT_EQ(armedStatus(), 0x00);
+    }
 }
 
-TEST_F(UpdateProcedure, FailedProgramClosesWritingRestoresBankAndLeavesProtectionOpen) {
-    auto m = board(false);
-    SimOS os(*m);
+TEST_F(FlashProcedures, FailedProgramClosesWritingRestoresBankAndLeavesProtectionOpen) {
     Log log;
-    log.failProgramAt = 0;
-    writeFile(first_, 0x1000, 1);
+    log.failProgram = true;
+    writeFile(first_, 0x1000);
     RecordingPlatform platform(log, {{first_, 0x0, 0x1000}});
-
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(FlashBIOS(&os, &platform, 0, "BIOS", nullptr, nullptr, nullptr, nullptr, nullptr),
-              -4);
-    testing::internal::GetCapturedStdout();
-    ASSERT_GE(log.calls.size(), 3u);
-    EXPECT_EQ(log.calls[log.calls.size() - 3], "program");
-    EXPECT_EQ(log.calls[log.calls.size() - 2], "disable");
-    EXPECT_EQ(log.calls.back(), "bank 7");
-    EXPECT_EQ(armedStatus(*m), 0x00);
+    EXPECT_EQ(flash(platform), -4);
+    const std::vector<std::string> tail(log.calls.end() - 3, log.calls.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"program", "disable", "bank 7"}));
+    EXPECT_EQ(armedStatus(), 0x00);
 }
 
-TEST_F(UpdateProcedure, NoChipsetEndsTheProcessWith255) {
-    auto m = board(false);
-    writeFile(first_, 0x1000, 1);
-    EXPECT_EXIT(
-        {
-            SimOS os(*m);
-            Log log;
-            RecordingPlatform platform(log, {{first_, 0x0, 0x1000}});
-            platform.haveChipset = false;
-            osSetHost([]() -> OS* { return nullptr; }, [](OS*) {});
-            FlashBIOS(&os, &platform, 0, "BIOS", nullptr, nullptr, nullptr, nullptr, nullptr);
-        },
-        testing::ExitedWithCode(255), "Flash chipset could not be identified");
-}
-
-using DumpModes = InTempDir;
-
-TEST_F(DumpModes, DumpWritesTheFirstEightMegabytes) {
+TEST_F(FlashProcedures, NoChipsetEndsTheProcessWith255) {
+    writeFile(first_, 0x1000);
     Log log;
-    log.flash.resize(0x800000);
-    for (size_t i = 0; i < log.flash.size(); ++i) log.flash[i] = static_cast<unsigned char>(i * 13 + (i >> 16));
+    RecordingPlatform platform(log, {{first_, 0x0, 0x1000}});
+    platform.haveChipset = false;
+    osSetHost([]() -> OS* { return nullptr; }, [](OS*) {});
+    EXPECT_EXIT(flash(platform, false, false), testing::ExitedWithCode(255), "Flash chipset could not be identified");
+    osSetHost(nullptr, nullptr);
+}
+
+TEST_F(FlashProcedures, DumpWritesTheFirstEightMegabytesOrFailsBeforeTheChipset) {
+    Log log;
+    log.flash = writeFile("reference", 0x800000);
     RecordingPlatform platform(log, {});
     testing::internal::CaptureStdout();
     EXPECT_EQ(DumpBiosToFile(nullptr, &platform), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "Dumping the flash data to a file.\n\nDump the BIOS to a file complete.\n");
     std::ifstream dump("Flash _dump.rom", std::ios::binary);
-    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(dump)),
-                                     std::istreambuf_iterator<char>());
-    EXPECT_EQ(bytes, log.flash);
-}
+    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(dump), {}), log.flash);
 
-TEST_F(DumpModes, UnwritableOutputFailsWithoutTouchingTheChipset) {
-    ASSERT_EQ(mkdir("flash_read.rom", 0755), 0);  // a directory cannot be opened for writing
-    Log log;
-    RecordingPlatform platform(log, {});
-    platform.haveChipset = false;  // would print its own error if asked
+    ASSERT_EQ(mkdir("flash_read.rom", 0755), 0);  // cannot be opened for writing
+    platform.haveChipset = false;                  // would print its own error if asked
     testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
     EXPECT_EQ(ReadBiosToFile(nullptr, &platform), 1);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "Reading the flash data to a file.\n"
               "Open output file failed.  Could not open output BIOS file.\n");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
-TEST_F(DumpModes, CompareStopsAtTheFirstDifferentWord) {
+TEST_F(FlashProcedures, CompareStopsAtTheFirstDifferentWord) {
     Log log;
     log.flash.assign(0x1400000, 0x5A);
-    std::vector<unsigned char> reference(0x1000000, 0x5A);
+    Bytes reference(0x1000000, 0x5A);
     reference[8] = 0x00;  // word 2
-    std::ofstream("BIOS.ROM", std::ios::binary)
-        .write(reinterpret_cast<char*>(reference.data()), reference.size());
+    std::ofstream("BIOS.ROM", std::ios::binary).write(reinterpret_cast<char*>(reference.data()), reference.size());
     RecordingPlatform platform(log, {});
     testing::internal::CaptureStdout();
     EXPECT_EQ(CompareBiosToSource(nullptr, &platform), 1);
