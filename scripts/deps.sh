@@ -5,6 +5,7 @@ command -v ninja >/dev/null || need+=(ninja-build)
 command -v g++ >/dev/null || need+=(g++)
 command -v clang++ >/dev/null || need+=(clang)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+[ -f /usr/share/OVMF/OVMF_CODE.fd ] || need+=(ovmf)  # a real firmware build for the identity tests
 ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-dev)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}" >&2
