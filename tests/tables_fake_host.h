@@ -1,10 +1,11 @@
 // A host whose physical memory is a 1 MiB buffer (zeroed at start); memory
-// above it reads as all ones, like an unclaimed bus. Every memRead is logged.
-// All other operations do nothing.
+// above it reads as all ones, like an unclaimed bus. Every memRead is logged
+// as (address, length). All other operations do nothing.
 #pragma once
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "os/os.h"
@@ -14,20 +15,11 @@ public:
     static constexpr uint32_t MEMORY_SIZE = 0x100000;
     static constexpr unsigned char OPEN_BUS = 0xFF;
 
-    struct Read {
-        uint32_t address;
-        uint32_t length;
-        bool operator==(const Read& other) const {
-            return address == other.address && length == other.length;
-        }
-    };
-
     TablesFakeHost() : memory(MEMORY_SIZE, 0) {}
-    ~TablesFakeHost() = default;
 
     // Back to zeroed memory and an empty log (cheaper than a new host).
     void reset() {
-        std::memset(memory.data(), 0, memory.size());
+        std::fill(memory.begin(), memory.end(), 0);
         reads.clear();
     }
 
@@ -40,15 +32,13 @@ public:
     }
 
     std::vector<unsigned char> memory;
-    std::vector<Read> reads;
+    std::vector<std::pair<uint32_t, uint32_t>> reads;
 
     void memRead(unsigned int address, unsigned int length, unsigned char* destination) override {
-        reads.push_back({address, length});
+        reads.emplace_back(address, length);
         const uint64_t inside =
             address < MEMORY_SIZE ? std::min<uint64_t>(length, MEMORY_SIZE - address) : 0;
-        if (inside != 0) {
-            std::memcpy(destination, memory.data() + address, inside);
-        }
+        std::copy_n(memory.data() + std::min(address, MEMORY_SIZE), inside, destination);
         std::memset(destination + inside, OPEN_BUS, length - inside);
     }
 
