@@ -11,16 +11,16 @@
 #include "sim/machine.h"
 #include "sim/simos.h"
 
-constexpr uint32_t NEITHER_HOST_BRIDGE = 0x12378086;
-constexpr uint32_t SPI_BLOCK_BASE = 0xFED1F800;  // root-complex base 0xFED1C000 + 0x3800
+constexpr uint32_t SPI_BLOCK_BASE = 0xFED1F800;        // root-complex base 0xFED1C000 + 0x3800
+constexpr uint32_t SSFS_ADDR = SPI_BLOCK_BASE + 0x90;  // SSFS; SSFC is the three bytes above it
 constexpr unsigned short GPIO_BASE = 0x500;
 
 struct ChipsetRig {
     Machine machine;
     SimOS os;
 
-    ChipsetRig(uint32_t hostBridge, const char* part, int bank = 0)
-        : machine(BoardConfig{hostBridge, part, bank}), os(machine) {
+    ChipsetRig(uint32_t hostBridge, const char* part)
+        : machine(BoardConfig{hostBridge, part, 0}), os(machine) {
         resetSettings();
         // Distinct old contents in both banks, so any stray write shows.
         for (int b = 0; b < 2; ++b) {
@@ -28,6 +28,7 @@ struct ChipsetRig {
             for (size_t i = 0; i < a.size(); ++i) a[i] = uint8_t(i * 7 + (i >> 12) + b * 0x55);
         }
     }
+    const std::vector<uint8_t>& flash(int bank = 0) { return machine.bank(bank).array(); }
 };
 
 inline std::vector<uint8_t> pattern(size_t size, uint8_t seed) {
@@ -36,22 +37,20 @@ inline std::vector<uint8_t> pattern(size_t size, uint8_t seed) {
     return v;
 }
 
-inline std::string capturedStdout() {
+// A one-byte write to the SPI register block, as the trace records it.
+inline TraceEntry spiByteWrite(uint32_t address, uint32_t value) {
+    return TraceEntry{TraceKind::MemW, address, 1, value, nullptr};
+}
+
+// Runs op with standard output and error captured; returns its result.
+template <typename Op>
+int quietly(Op op, std::string* out = nullptr, std::string* err = nullptr) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const int result = op();
     std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
-
-inline size_t countOf(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
-
-// Entries of the trace that write, or read-modify-write, the given ports.
-inline std::vector<TraceEntry> entriesAt(const std::vector<TraceEntry>& trace, uint32_t first,
-                                         uint32_t last, TraceKind kind) {
-    std::vector<TraceEntry> out;
-    for (const TraceEntry& e : trace)
-        if (e.kind == kind && e.address >= first && e.address <= last) out.push_back(e);
-    return out;
+    const std::string o = testing::internal::GetCapturedStdout(), e = testing::internal::GetCapturedStderr();
+    if (out) *out = o;
+    if (err) *err = e;
+    return result;
 }
