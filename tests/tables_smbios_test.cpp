@@ -156,7 +156,8 @@ TEST_F(SmbiosLookup, StringNumbersOutsideTheSetAreNull) {
     } rows[] = {
         {dimm, 0, ""}, {dimm, 1, "DIMM 0"}, {dimm, 2, "Maker"},
         {dimm, 3, ""},    // past the last string
-        {dimm, 255, ""},  // does not walk into the next structure
+        {dimm, 255, ""},
+        {reader.getStructureByType(4, 1), 3, ""},  // not the header of the next structure
         {reader.getStructureByType(7, 1), 1, ""},  // no strings at all
         {nullptr, 1, ""},
         // The structure after a string-less one starts right after its two NULs.
