@@ -1,5 +1,6 @@
-// The simulated SPI controller, driven through its registers as a driver
-// would; the flash part behind it logs what reached the bus.
+// The simulated SPI NOR parts, driven byte by byte on their bus, and the SPI
+// controller in front of them, driven through its registers as a driver would.
+// The part logs every command that reaches it.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -17,7 +18,22 @@ using Bytes = std::vector<uint8_t>;
 enum : unsigned { M_PP, M_READ, M_SE, M_RDSR, M_RDID, M_WRSR, M_WREN, M_PP_AS_READ };
 constexpr uint64_t BYTE_NS = 8 * SPI_NS_PER_BIT;
 
-class SpiControllerTest : public ::testing::Test {
+Bytes addressed(uint8_t op, uint32_t a, const Bytes& data = {}) {
+    Bytes b{op, uint8_t(a >> 16), uint8_t(a >> 8), uint8_t(a)};
+    for (uint8_t d : data) b.push_back(d);
+    return b;
+}
+
+// One selection of the part with these bytes on MOSI; returns MISO.
+Bytes onBus(FlashPart& part, const Bytes& mosi) {
+    Bytes miso;
+    part.select();
+    for (uint8_t b : mosi) miso.push_back(part.transfer(b));
+    part.deselect();
+    return miso;
+}
+
+class SpiBusTest : public ::testing::Test {
 protected:
     SimClock clock;
     FlashPart part{*findFlashPart("MX25L6445E"), clock};
@@ -32,7 +48,13 @@ protected:
         spi.write(OPTYPE, 2, 0x943B);
         spi.write(PREOP, 2, 0x0606);
     }
-    // A software cycle started by one 32-bit write at SSFS, as a driver may.
+
+    Bytes cmd(const Bytes& mosi) { return onBus(part, mosi); }
+    uint8_t rdsr() { return cmd({spinor::RDSR, 0})[1]; }
+    void wren() { cmd({spinor::WREN}); }
+    void settle() { clock.ns = std::max(clock.ns, part.busyUntil()); }
+
+    // Through the controller. A software cycle started by one 32-bit write at SSFS, as a driver may.
     void swCycle(unsigned entry, bool atomic, unsigned dataBytes) {
         uint32_t ssfc = SSFC_SCGO | entry << SSFC_COP_SHIFT | (atomic ? SSFC_ACS : 0);
         if (dataBytes > 0) ssfc |= SSFC_DS | (dataBytes - 1) << SSFC_DBC_SHIFT;
@@ -49,18 +71,94 @@ protected:
     uint64_t afterBusy() const { return part.busyUntil() + 4 * BYTE_NS; }
 };
 
-TEST_F(SpiControllerTest, RegisterDecode) {
-    EXPECT_EQ(spi.read(HSFS, 2), uint32_t(HSFS_BERASE_4K | HSFS_FDV | HSFS_FDOPSS));
-    spi.write(HSFS, 2, 0xFFFF);
-    EXPECT_EQ(spi.read(HSFS, 2), uint32_t(HSFS_BERASE_4K | HSFS_FDV | HSFS_FDOPSS));
-    spi.write(FADDR, 4, 0xFF123456);
-    EXPECT_EQ(spi.read(FADDR, 4), 0x123456u);
-    spi.write(PR0, 4, 0x80001FFF);
-    EXPECT_EQ(spi.read(PR0, 4), 0u);
-    EXPECT_EQ(spi.read(OPMENU + 2, 4), 0x019F0520u);
+TEST(FlashPartTable, IdentityAndTopProtectionOfEachPart) {
+    SimClock clock;
+    for (const FlashPartInfo& info : flashPartTable()) {
+        FlashPart part(info, clock);
+        EXPECT_EQ(onBus(part, {spinor::RDID, 0, 0, 0}), Bytes({0xFF, info.jedec[0], info.jedec[1], info.jedec[2]}))
+            << info.name;
+    }
+    EXPECT_EQ(findFlashPart("unknown"), &flashPartTable().back());
+
+    struct Case { const char* part; uint8_t status; uint32_t firstGuarded; };
+    const Case cases[] = {
+        {"MX25L6445E", 0x94, 0x700000},  // BP = 5: top 1 MiB
+        {"MX25L6445E", 0xBC, 0},         // all BP bits: whole part
+        {"AT26DF321", 0x94, 0x3F0000},   // SWP = 1
+        {"MX25L1606E", 0x1C, 0},         // BP = 7: 8 MiB, capped at the part
+    };
+    for (const Case& c : cases) {
+        FlashPart part(*findFlashPart(c.part), clock);
+        part.setStatus(c.status);
+        EXPECT_TRUE(part.isProtected(c.firstGuarded)) << c.part << " " << int(c.status);
+        EXPECT_EQ(c.firstGuarded && part.isProtected(c.firstGuarded - 1), false) << c.part;
+    }
 }
 
-TEST_F(SpiControllerTest, SoftwareReadLandsInFdataWhenTheCycleEnds) {
+TEST_F(SpiBusTest, StatusRegisterWelWipAndHardwareProtectedMode) {
+    wren();
+    EXPECT_EQ(rdsr(), spinor::SR_WEL);
+    cmd({spinor::WRDI});
+    cmd({spinor::WRSR, 0x9C});  // no WEL: ignored
+    EXPECT_EQ(rdsr(), 0);
+    wren();
+    cmd({spinor::WRSR, 0xFF});  // WIP, WEL and bit 6 are not writable
+    EXPECT_EQ(cmd({spinor::RDSR, 0, 0}), Bytes({0xFF, 0xBD, 0xBD}));  // repeats, WIP live
+    clock.advance(10 * SIM_NS_PER_MS - 1);
+    EXPECT_TRUE(part.busy());
+    clock.advance(1);
+    EXPECT_EQ(rdsr(), 0xBC);
+
+    part.setWriteProtect(true);  // SRWD with WP# low: status is frozen
+    wren();
+    cmd({spinor::WRSR, 0x00});
+    EXPECT_EQ(rdsr(), 0xBC);
+}
+
+TEST_F(SpiBusTest, EraseSetsOnesAndProgramOnlyClearsBitsWrappingInThePage) {
+    wren();
+    cmd(addressed(spinor::PP, 0x10FE, {0x0F, 0xF0, 0x33}));  // third byte wraps to 0x1000
+    settle();
+    wren();
+    cmd(addressed(spinor::PP, 0x10FE, {0xFC}));
+    settle();
+    EXPECT_EQ(cmd(addressed(spinor::READ, 0x10FE, {0, 0, 0})),
+              Bytes({0xFF, 0xFF, 0xFF, 0xFF, 0x0C, 0xF0, 0xFF}));  // reads run on
+    EXPECT_EQ(part.array()[0x1000], 0x33);
+
+    wren();
+    cmd(addressed(spinor::SE, 0x1ABC));
+    EXPECT_TRUE(part.busy());
+    settle();
+    EXPECT_EQ(part.array()[0x1000], 0xFF);
+    EXPECT_EQ(part.erasedBytes(), 4096u);
+}
+
+TEST_F(SpiBusTest, RefusedAndBusyCommandsLeaveTheArrayAlone) {
+    part.array()[0] = 0x55;
+    cmd(addressed(spinor::SE, 0));  // no WEL
+    part.setStatus(0x84);           // top 64 KiB guarded
+    part.array()[0x7F0000] = 0x55;
+    wren();
+    cmd(addressed(spinor::SE, 0x7F0000));
+    EXPECT_EQ(rdsr(), 0x84);  // refusal clears WEL, nothing started
+    wren();
+    cmd({spinor::CE});  // any guarded block refuses chip erase
+    EXPECT_EQ(part.array()[0x7F0000], 0x55);
+    EXPECT_EQ(part.array()[0], 0x55);
+
+    wren();
+    cmd(addressed(spinor::SE, 0));
+    ASSERT_TRUE(part.busy());
+
+    // While busy only status reads are answered.
+    wren();
+    EXPECT_EQ(cmd(addressed(spinor::READ, 0, {0}))[4], spinor::IDLE_BUS);
+    EXPECT_EQ(rdsr(), 0x84 | spinor::SR_WIP);
+    EXPECT_EQ(part.erasedBytes(), 4096u);
+}
+
+TEST_F(SpiBusTest, SoftwareReadLandsInFdataWhenTheCycleEnds) {
     spi.write(FDATA0, 4, 0xAAAAAAAA);
     swCycle(M_RDID, false, 3);
     EXPECT_EQ(ssfs(), SSFS_SCIP);
@@ -73,18 +171,14 @@ TEST_F(SpiControllerTest, SoftwareReadLandsInFdataWhenTheCycleEnds) {
     EXPECT_EQ(spi.read(SSFC, 3), uint32_t(M_RDID << SSFC_COP_SHIFT | SSFC_DS | 2 << SSFC_DBC_SHIFT));
     spi.write(SSFS, 1, SSFS_CDS);
     EXPECT_EQ(ssfs(), 0);
-
-    spi.write(SSFC, 1, SSFC_SCGO | M_RDID << SSFC_COP_SHIFT);  // 0x92/0x93 kept
-    EXPECT_EQ(bus.back(), Bytes({spinor::RDID, 0xFF, 0xFF, 0xFF}));
 }
 
-TEST_F(SpiControllerTest, AtomicCyclePrefixesAndPollsWhilePlainCycleEndsAtTransfer) {
+TEST_F(SpiBusTest, AtomicCyclePrefixesAndPollsWhilePlainCycleEndsAtTransfer) {
     spi.write(FDATA0, 1, 0x94);
     swCycle(M_WRSR, true, 1);
     ASSERT_GE(bus.size(), 3u);
-    EXPECT_EQ(bus[0], Bytes({spinor::WREN}));
-    EXPECT_EQ(bus[1], Bytes({spinor::WRSR, 0x94}));
-    EXPECT_EQ(bus[2], Bytes({spinor::RDSR, 0xFF}));
+    EXPECT_EQ(std::vector<Bytes>(bus.begin(), bus.begin() + 3),
+              std::vector<Bytes>({{spinor::WREN}, {spinor::WRSR, 0x94}, {spinor::RDSR, 0xFF}}));
     EXPECT_EQ(part.status(), 0x94 | spinor::SR_WIP);
     runTo(part.busyUntil());
     EXPECT_EQ(ssfs(), SSFS_SCIP);
@@ -103,7 +197,7 @@ TEST_F(SpiControllerTest, AtomicCyclePrefixesAndPollsWhilePlainCycleEndsAtTransf
     EXPECT_EQ(bus.back(), Bytes({spinor::PP, 0x00, 0x01, 0x00, 0x12, 0x34}));
 }
 
-TEST_F(SpiControllerTest, RefusedSoftwareCyclesSetFcerrWithoutBusTraffic) {
+TEST_F(SpiBusTest, RefusedSoftwareCyclesSetFcerrWithoutBusTraffic) {
     auto refused = [&](const char* what) {
         EXPECT_EQ(ssfs(), SSFS_FCERR) << what;
         EXPECT_TRUE(bus.empty()) << what;
@@ -125,7 +219,7 @@ TEST_F(SpiControllerTest, RefusedSoftwareCyclesSetFcerrWithoutBusTraffic) {
     EXPECT_EQ(ssfs(), SSFS_SCIP | SSFS_FCERR);
 }
 
-TEST_F(SpiControllerTest, HardwareCyclesEndWithFdoneOnlyAfterThePartIsReady) {
+TEST_F(SpiBusTest, HardwareCyclesEndWithFdoneOnlyAfterThePartIsReady) {
     part.array()[0x2000] = 0x00;
     hwCycle(FCYCLE_ERASE, 0x2040, 1);
     EXPECT_EQ(bus[1], Bytes({spinor::SE, 0x00, 0x20, 0x40}));
@@ -147,32 +241,11 @@ TEST_F(SpiControllerTest, HardwareCyclesEndWithFdoneOnlyAfterThePartIsReady) {
     spi.write(HSFS, 1, HSFS_FDONE);
 
     hwCycle(FCYCLE_READ, 0x20FE, 4);
-    const SpiController::CycleInFlight saved = spi.hwCycle();
     runTo(clock.ns + 8 * BYTE_NS);
     EXPECT_EQ(spi.read(FDATA0, 4), 0xFFFF0F0Eu);  // reads run on past the page
-
-    // A cycle in flight survives saving and restoring the controller.
-    SpiController copy{clock, [this]() -> FlashPart& { return part; }, [] { return true; }};
-    copy.restoreCycles(saved, {});
-    runTo(saved.doneAt - 1);
-    EXPECT_EQ(copy.read(HSFS, 1) & HSFS_SCIP, HSFS_SCIP);
-    runTo(saved.doneAt);
-    EXPECT_EQ(copy.read(FDATA0, 4), 0xFFFF0F0Eu);
-
-    part.setStatus(0xBC);  // the part's own protection: the controller cannot tell
-    spi.write(HSFS, 1, HSFS_FDONE);
-    hwCycle(FCYCLE_ERASE, 0x2000, 1);
-    runTo(clock.ns + SIM_NS_PER_MS);
-    EXPECT_EQ(hsfs(), HSFS_FDONE);
-    EXPECT_EQ(part.array()[0x2000], 16);
 }
 
-TEST_F(SpiControllerTest, RefusedAndHungHardwareCycles) {
-    biosWe = false;
-    hwCycle(FCYCLE_ERASE, 0x5000, 1);
-    EXPECT_EQ(hsfs(), HSFS_FCERR);
-    spi.write(HSFS, 1, HSFS_FCERR);
-    biosWe = true;
+TEST_F(SpiBusTest, InjectedFaultyBlockAndHungHardwareCycles) {
     spi.fcerrBlock = 0x5800;
     hwCycle(FCYCLE_READ, 0x4FF0, 32);  // runs into the faulty block
     EXPECT_EQ(hsfs(), HSFS_FCERR);
