@@ -6,8 +6,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <string>
-#include <vector>
 
 #include "flash/settings.h"
 #include "flash/switches.h"
@@ -23,195 +21,127 @@ const std::string USAGE =
     "\t/p: Update the Primary BIOS\n"
     "\t/bb: Update the backup BIOS\n"
     "\t/bblk: Update boot block only\n";
+const std::string AGAIN = "Please type the command lromup(wromup) -? to show the usage.\n";
 
-struct ScanResult {
+std::string opened(const std::string& name) { return "Open " + name + " successful!!\n"; }
+std::string notOpened(const std::string& name) {
+    return "Open " + name + " error.\nPlease ready the rom file and try again.\n";
+}
+
+struct Scan {
     int status;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
+// Runs the scan as the entry point does: fresh settings, program name first.
+Scan scan(std::vector<std::string> args) {
+    args.insert(args.begin(), "lromup");
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    resetSettings();
+    programName = argv[0];
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    int status = scanSwitches(static_cast<int>(argv.size()), argv.data());
+    std::string out = ::testing::internal::GetCapturedStdout();
+    return {status, out, ::testing::internal::GetCapturedStderr()};
+}
+
+// Image files: the region mark is D9 54 at offset 0x10, so 18 bytes are just
+// long enough to carry it.
 class Switches : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         std::string pattern = ::testing::TempDir() + "lromup-switches-XXXXXX";
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        ASSERT_NE(mkdtemp(buffer.data()), nullptr);
-        dir = buffer.data();
-
-        std::vector<unsigned char> region(0x40, 0);
-        region[0x10] = 0xD9;
-        region[0x11] = 0x54;
-        write("region.rom", region);
-        std::vector<unsigned char> other = region;
-        other[0x11] = 0x55;
-        write("plain.rom", other);
-        write("short.rom", std::vector<unsigned char>(region.begin(), region.begin() + 17));
-        write("exact.rom", std::vector<unsigned char>(region.begin(), region.begin() + 18));
-        write("empty.rom", {});
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern + "/";
+        std::string head(0x12, '\0');
+        head[0x10] = '\xD9';
+        head[0x11] = '\x54';
+        std::ofstream(dir + REGION, std::ios::binary) << head;
+        std::ofstream(dir + SHORT, std::ios::binary) << head.substr(0, 0x11);
+        head[0x11] = '\x55';
+        std::ofstream(dir + PLAIN, std::ios::binary) << head;
     }
     static void TearDownTestSuite() {
-        for (const char* name : {"region.rom", "plain.rom", "short.rom", "exact.rom", "empty.rom"}) {
-            std::remove(path(name).c_str());
+        for (const char* name : {REGION, SHORT, PLAIN}) {
+            std::remove((dir + name).c_str());
         }
         rmdir(dir.c_str());
     }
-    static void write(const char* name, const std::vector<unsigned char>& bytes) {
-        std::ofstream file(path(name), std::ios::binary);
-        file.write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-    }
-    static std::string path(const char* name) { return dir + "/" + name; }
-
-    // Runs the scan as the entry point does: fresh settings, program name first.
-    static ScanResult scan(std::vector<std::string> args) {
-        args.insert(args.begin(), "lromup");
-        std::vector<char*> argv;
-        for (std::string& arg : args) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        resetSettings();
-        programName = argv[0];
-        ::testing::internal::CaptureStdout();
-        ::testing::internal::CaptureStderr();
-        int status = scanSwitches(static_cast<int>(args.size()), argv.data());
-        std::string out = ::testing::internal::GetCapturedStdout();
-        return {status, out, ::testing::internal::GetCapturedStderr()};
-    }
-    static std::string opened(const std::string& name) { return "Open " + name + " successful!!\n"; }
-
-    static std::string dir;
+    static constexpr const char *REGION = "region.rom", *SHORT = "short.rom", *PLAIN = "plain.rom";
+    static inline std::string dir;
 };
-std::string Switches::dir;
 
-// --- matching and spellings ------------------------------------------------
-
-TEST_F(Switches, ModeSwitchesSetTheirBits) {
-    ScanResult r = scan({"/chg", "/lockEEP", "/unlockEEP", "/plat"});
-    EXPECT_EQ(r.status, SCAN_CONTINUE);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(flashmode, MODE_CHANGE_BANK | MODE_LOCK_EEPROM | MODE_UNLOCK_EEPROM | MODE_PLATFORM);
-}
-
-TEST_F(Switches, UpperCaseImageSwitchesAreAccepted) {
-    std::string image = path("plain.rom");
-    ScanResult r = scan({"/P", image, "/BB", image});
-    EXPECT_EQ(r.status, SCAN_CONTINUE);
-    EXPECT_EQ(r.out, opened(image) + opened(image));
-    EXPECT_EQ(flashmode, MODE_PRIMARY | MODE_BACKUP);
-    EXPECT_EQ(std::string(PBIOS_FNAME), image);
-    EXPECT_EQ(std::string(BBIOS_FNAME), image);
-}
-
-TEST_F(Switches, HelpSpellingsPrintUsageAndEndWithZero) {
-    for (const char* help : {"-?", "--help", "--Help"}) {
-        ScanResult r = scan({help});
-        EXPECT_EQ(r.status, 0) << help;
-        EXPECT_EQ(r.out, USAGE) << help;
+TEST_F(Switches, EachArgumentListEndsWithItsStatusTextAndSettings) {
+    const std::string region = dir + REGION, plain = dir + PLAIN, shortFile = dir + SHORT;
+    const std::string missing = dir + "missing.rom";
+    const unsigned short PB = MODE_PRIMARY | MODE_BACKUP;
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+        unsigned short mode = 0, region = 0;
+        bool bootBlock = false;
+    } const cases[] = {
+        {{"/chg", "/lockEEP", "/unlockEEP", "/plat"}, SCAN_CONTINUE, "",
+         MODE_CHANGE_BANK | MODE_LOCK_EEPROM | MODE_UNLOCK_EEPROM | MODE_PLATFORM},
+        // Region mark: D9 54 marks the file, D9 55 or a file too short does not.
+        {{"/P", region, "/BB", plain}, SCAN_CONTINUE, opened(region) + opened(plain), PB,
+         IMAGE_PRIMARY_REGION},
+        {{"/p", plain, "/bb", region}, SCAN_CONTINUE, opened(plain) + opened(region), PB,
+         IMAGE_BACKUP_REGION},
+        {{"/p", shortFile}, SCAN_CONTINUE, opened(shortFile), MODE_PRIMARY},
+        // A repeated switch: the mark belongs to the file that is written.
+        {{"/p", region, "/p", plain}, SCAN_CONTINUE, opened(region) + opened(plain), MODE_PRIMARY},
+        {{"-?"}, 0, USAGE}, {{"--help"}, 0, USAGE}, {{"--Help"}, 0, USAGE},
+        {{"/p", plain, "-?"}, 0, opened(plain) + USAGE, MODE_PRIMARY},
+        {{"/chg", "/PLAT"}, 2, USAGE, MODE_CHANGE_BANK},
+        {{"/Bblk"}, 2, USAGE}, {{"/Bb"}, 2, USAGE}, {{"/lockeep"}, 2, USAGE},
+        {{"--HELP"}, 2, USAGE}, {{"p"}, 2, USAGE}, {{""}, 2, USAGE},
+        {{"/chg", "/p"}, 2, "/p parameter should follow a rom file name.\n" + AGAIN,
+         MODE_CHANGE_BANK},
+        {{"/BB"}, 2, "/bb parameter sholud follow a rom file name.\n" + AGAIN},
+        // The scan stops at an unopenable file; the next argument is always a name.
+        {{"/bb", missing, "-?"}, 3, notOpened(missing)},
+        {{"/p", "-?"}, 3, notOpened("-?")},
+        {{"/bblk"}, 2, USAGE},
+        {{"/bblk", "/chg"}, SCAN_CONTINUE, "", MODE_CHANGE_BANK, 0, true},
+        {{"/chg", "/bblk"}, SCAN_CONTINUE, "", MODE_CHANGE_BANK, 0, true},
+    };
+    for (const Case& c : cases) {
+        std::string args;
+        for (const std::string& arg : c.args) {
+            args += " '" + arg + "'";
+        }
+        SCOPED_TRACE(args);
+        Scan r = scan(c.args);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(flashmode, c.mode);
+        EXPECT_EQ(image_bios_type, c.region);
+        EXPECT_EQ(updt_bblk, c.bootBlock);
     }
 }
 
-TEST_F(Switches, OtherCaseVariantsAndStrangersAreUnknown) {
-    for (const char* unknown : {"/PLAT", "/CHG", "/Bblk", "/Bb", "/lockeep", "--HELP", "/p2", "p", ""}) {
-        ScanResult r = scan({"/chg", unknown});
-        EXPECT_EQ(r.status, 2) << unknown;
-        EXPECT_EQ(r.out, USAGE) << unknown;
-    }
-}
+TEST_F(Switches, FileNamesAreKeptWholeAndTheLastOneCounts) {
+    scan({"/p", dir + REGION, "/p", dir + PLAIN, "/bb", "-?"});
+    EXPECT_EQ(std::string(PBIOS_FNAME), dir + PLAIN);
+    EXPECT_EQ(std::string(BBIOS_FNAME), "-?");
 
-// --- image files -----------------------------------------------------------
-
-TEST_F(Switches, FileNameIsTakenWhateverItLooksLike) {
-    ScanResult r = scan({"/p", "-?"});  // a file called "-?" that does not exist
-    EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(r.out, "Open -? error.\nPlease ready the rom file and try again.\n");
-    EXPECT_EQ(std::string(PBIOS_FNAME), "-?");
-}
-
-TEST_F(Switches, UnopenableImageEndsTheRunBeforeLaterSwitches) {
-    std::string missing = path("missing.rom");
-    ScanResult r = scan({"/bb", missing, "-?"});
-    EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(r.out, "Open " + missing + " error.\nPlease ready the rom file and try again.\n");
-    EXPECT_EQ(flashmode, 0);
-}
-
-TEST_F(Switches, HelpAfterAGoodImageStillShowsUsage) {
-    std::string image = path("plain.rom");
-    ScanResult r = scan({"/p", image, "-?"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, opened(image) + USAGE);
-}
-
-TEST_F(Switches, MissingFileNameTexts) {
-    ScanResult p = scan({"/chg", "/p"});
-    EXPECT_EQ(p.status, 2);
-    EXPECT_EQ(p.out,
-              "/p parameter should follow a rom file name.\n"
-              "Please type the command lromup(wromup) -? to show the usage.\n");
-    ScanResult bb = scan({"/BB"});
-    EXPECT_EQ(bb.status, 2);
-    EXPECT_EQ(bb.out,
-              "/bb parameter sholud follow a rom file name.\n"
-              "Please type the command lromup(wromup) -? to show the usage.\n");
-}
-
-TEST_F(Switches, RepeatedSwitchKeepsTheLastFile) {
-    std::string first = path("region.rom");
-    std::string last = path("plain.rom");
-    ScanResult r = scan({"/p", first, "/p", last});
-    EXPECT_EQ(r.status, SCAN_CONTINUE);
-    EXPECT_EQ(std::string(PBIOS_FNAME), last);
-    // The region mark belongs to the file that is written, not to the first one.
-    EXPECT_EQ(image_bios_type, 0);
-}
-
-TEST_F(Switches, LongFileNameIsRefusedNotTruncated) {
     std::string longName(FNAME_SIZE, 'x');
-    ScanResult r = scan({"/p", longName});
+    Scan r = scan({"/p", longName});
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "File name too long (at most 79 characters): " + longName + "\n");
     EXPECT_EQ(PBIOS_FNAME[0], '\0');
 
     std::string fits(FNAME_SIZE - 1, 'x');  // 79 characters: looked for, not refused
-    EXPECT_EQ(scan({"/bb", fits}).out,
-              "Open " + fits + " error.\nPlease ready the rom file and try again.\n");
+    EXPECT_EQ(scan({"/bb", fits}).out, notOpened(fits));
     EXPECT_EQ(std::string(BBIOS_FNAME), fits);
-}
-
-// --- region mark -----------------------------------------------------------
-
-TEST_F(Switches, RegionMarkNeedsBothBytes) {
-    scan({"/p", path("region.rom"), "/bb", path("plain.rom")});
-    EXPECT_EQ(image_bios_type, IMAGE_PRIMARY_REGION);
-    scan({"/p", path("plain.rom"), "/BB", path("region.rom")});
-    EXPECT_EQ(image_bios_type, IMAGE_BACKUP_REGION);
-}
-
-TEST_F(Switches, ShortFilesCarryNoRegionMark) {
-    scan({"/p", path("short.rom"), "/bb", path("empty.rom")});
-    EXPECT_EQ(image_bios_type, 0);
-    EXPECT_EQ(flashmode, MODE_PRIMARY | MODE_BACKUP);
-    scan({"/p", path("exact.rom")});  // 18 bytes: just long enough
-    EXPECT_EQ(image_bios_type, IMAGE_PRIMARY_REGION);
-}
-
-// --- boot block ------------------------------------------------------------
-
-TEST_F(Switches, BootBlockAloneIsRefused) {
-    ScanResult r = scan({"/bblk"});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.out, USAGE);
-    EXPECT_FALSE(updt_bblk);
-}
-
-TEST_F(Switches, BootBlockWithAnotherSwitchIsKept) {
-    EXPECT_EQ(scan({"/bblk", "/chg"}).status, SCAN_CONTINUE);
-    EXPECT_TRUE(updt_bblk);
-    EXPECT_EQ(scan({"/chg", "/bblk"}).status, SCAN_CONTINUE);
-    EXPECT_TRUE(updt_bblk);
 }
 
 }  // namespace

@@ -1,11 +1,9 @@
 // A kernel for LinOS tests: records every call as a line of text, can refuse
 // iopl/ioperm/open/mmap with an errno, keeps a port space, and backs /dev/mem
 // with one ordinary buffer per 64 KiB window whose bytes follow a known
-// pattern of their physical address.
+// pattern of their physical address. Sockets and the shell are not provided.
 #pragma once
 #include <fcntl.h>
-#include <net/if.h>
-#include <sys/socket.h>
 #include <sys/mman.h>
 
 #include <cerrno>
@@ -18,27 +16,20 @@
 #include "os/kernel.h"
 #include "os/linos.h"
 
+using Log = std::vector<std::string>;
+
 struct FakeKernel {
-    std::vector<std::string> log;
-    int ioplErrno = 0;    // non-zero: iopl refuses with this errno
-    int iopermErrno = 0;  // non-zero: ioperm refuses
-    int openErrno = 0;
-    int mmapErrno = 0;
-    int socketErrno = 0;
-    int ioctlErrno = 0;
-    int systemStatus = 0;
-    unsigned long peeks = 0;  // byte reads of mapped memory (not logged)
+    Log log;
+    int ioplErrno = 0, iopermErrno = 0, openErrno = 0, mmapErrno = 0;  // non-zero: refuse
+    unsigned long peeks = 0;                                     // byte reads (not logged)
     std::map<unsigned short, unsigned char> ports;               // unset ports float high
     std::map<unsigned int, std::vector<unsigned char>> windows;  // base -> backing
-    unsigned char hwaddr[6] = {0x02, 0x00, 0x5E, 0x10, 0x20, 0x30};
-    std::string ifreqName;
 };
-
 inline FakeKernel fake;
+inline void resetFake() { fake = FakeKernel(); }
 
-inline unsigned char physPattern(unsigned int address) {
-    return static_cast<unsigned char>(address ^ (address >> 8) ^ (address >> 16) ^ (address >> 24) ^
-                                      0x5A);
+inline unsigned char physPattern(unsigned int a) {
+    return static_cast<unsigned char>(a ^ (a >> 8) ^ (a >> 16) ^ (a >> 24) ^ 0x5A);
 }
 
 inline std::string fmt(const char* format, unsigned long a = 0, unsigned long b = 0,
@@ -46,6 +37,13 @@ inline std::string fmt(const char* format, unsigned long a = 0, unsigned long b 
     char line[96];
     std::snprintf(line, sizeof line, format, a, b, c);
     return line;
+}
+
+// Logs the call, then sets errno and returns -1 when error is non-zero.
+inline int answer(const std::string& call, int error, int result = 0) {
+    fake.log.push_back(call);
+    errno = error;
+    return error ? -1 : result;
 }
 
 // Physical address of a pointer into one of the fake windows.
@@ -59,138 +57,73 @@ inline unsigned long fakePhys(const volatile void* p) {
     return 0xDEAD0000DEADul;
 }
 
-inline unsigned char fakePortByte(unsigned short port) {
-    auto it = fake.ports.find(port);
-    return it == fake.ports.end() ? 0xFF : it->second;
-}
-inline void fakeSetPort(unsigned short port, unsigned int value, unsigned int width) {
-    for (unsigned int i = 0; i < width; ++i) {
-        fake.ports[static_cast<unsigned short>(port + i)] =
-            static_cast<unsigned char>(value >> (8 * i));
-    }
-}
-inline unsigned int fakeGetPort(unsigned short port, unsigned int width) {
+// Little-endian port access of 1, 2 or 4 bytes, wrapping at 0xFFFF.
+inline unsigned int portIn(const char* name, unsigned short port, unsigned int width) {
+    fake.log.push_back(fmt(name, port));
     unsigned int value = 0;
     for (unsigned int i = 0; i < width; ++i) {
-        value |= static_cast<unsigned int>(fakePortByte(static_cast<unsigned short>(port + i)))
-                 << (8 * i);
+        auto it = fake.ports.find(static_cast<unsigned short>(port + i));
+        value |= (it == fake.ports.end() ? 0xFFu : it->second) << (8 * i);
     }
     return value;
 }
-
-inline int refuseWith(int error) {
-    errno = error;
-    return -1;
+inline void portOut(const char* name, unsigned short port, unsigned int value, unsigned int width) {
+    fake.log.push_back(fmt(name, port, value));
+    for (unsigned int i = 0; i < width; ++i) {
+        fake.ports[static_cast<unsigned short>(port + i)] = static_cast<unsigned char>(value >> (8 * i));
+    }
+}
+template <typename T>
+void poke(const char* name, volatile void* address, T value) {
+    fake.log.push_back(fmt(name, fakePhys(address), value));
+    std::memcpy(const_cast<void*>(address), &value, sizeof value);
 }
 
 inline const KernelCalls& fakeKernel() {
+    using u16 = unsigned short;
     static const KernelCalls calls = {
-        [](int level) {
-            fake.log.push_back(fmt("iopl %lu", static_cast<unsigned long>(level)));
-            return fake.ioplErrno ? refuseWith(fake.ioplErrno) : 0;
-        },
+        [](int level) { return answer(fmt("iopl %lu", level), fake.ioplErrno); },
         [](unsigned long from, unsigned long count, int on) {
-            fake.log.push_back(fmt("ioperm %#lx %lu %lu", from, count, static_cast<unsigned long>(on)));
-            return fake.iopermErrno ? refuseWith(fake.iopermErrno) : 0;
+            return answer(fmt("ioperm %#lx %lu %lu", from, count, on), fake.iopermErrno);
         },
         [](const char* path, int flags) {
-            fake.log.push_back(std::string("open ") + path +
-                               ((flags & O_ACCMODE) == O_RDWR ? " rw" : " not-rw"));
-            return fake.openErrno ? refuseWith(fake.openErrno) : 7;
+            bool rw = (flags & O_ACCMODE) == O_RDWR;
+            return answer(std::string("open ") + path + (rw ? " rw" : " not-rw"), fake.openErrno, 7);
         },
-        [](int fd) {
-            fake.log.push_back(fmt("close %lu", static_cast<unsigned long>(fd)));
-            return 0;
-        },
+        [](int fd) { return answer(fmt("close %lu", fd), 0); },
         [](void*, std::size_t length, int prot, int flags, int, off_t offset) -> void* {
             bool rwShared = prot == (PROT_READ | PROT_WRITE) && flags == MAP_SHARED;
-            fake.log.push_back(fmt(rwShared ? "mmap %#lx %#lx" : "mmap %#lx %#lx bad-mode",
-                                   static_cast<unsigned long>(offset), length));
-            if (fake.mmapErrno) {
-                errno = fake.mmapErrno;
+            const char* call = rwShared ? "mmap %#lx %#lx" : "mmap %#lx %#lx bad-mode";
+            if (answer(fmt(call, offset, length), fake.mmapErrno) != 0) {
                 return MAP_FAILED;
             }
             auto base = static_cast<unsigned int>(offset);
             std::vector<unsigned char>& bytes = fake.windows[base];
-            bytes.resize(length);
-            for (std::size_t i = 0; i < length; ++i) {
-                bytes[i] = physPattern(base + static_cast<unsigned int>(i));
+            for (unsigned int i = 0; i < length; ++i) {
+                bytes.push_back(physPattern(base + i));
             }
             return bytes.data();
         },
         [](void* address, std::size_t length) {
-            fake.log.push_back(fmt("munmap %#lx %#lx", fakePhys(address), length));
-            return 0;
+            return answer(fmt("munmap %#lx %#lx", fakePhys(address), length), 0);
         },
-        [](unsigned short port) {
-            fake.log.push_back(fmt("inb %#lx", port));
-            return static_cast<unsigned char>(fakeGetPort(port, 1));
-        },
-        [](unsigned short port) {
-            fake.log.push_back(fmt("inw %#lx", port));
-            return static_cast<unsigned short>(fakeGetPort(port, 2));
-        },
-        [](unsigned short port) {
-            fake.log.push_back(fmt("inl %#lx", port));
-            return fakeGetPort(port, 4);
-        },
-        [](unsigned short port, unsigned char value) {
-            fake.log.push_back(fmt("outb %#lx %#lx", port, value));
-            fakeSetPort(port, value, 1);
-        },
-        [](unsigned short port, unsigned short value) {
-            fake.log.push_back(fmt("outw %#lx %#lx", port, value));
-            fakeSetPort(port, value, 2);
-        },
-        [](unsigned short port, unsigned int value) {
-            fake.log.push_back(fmt("outl %#lx %#lx", port, value));
-            fakeSetPort(port, value, 4);
-        },
+        [](u16 port) { return static_cast<unsigned char>(portIn("inb %#lx", port, 1)); },
+        [](u16 port) { return static_cast<u16>(portIn("inw %#lx", port, 2)); },
+        [](u16 port) { return portIn("inl %#lx", port, 4); },
+        [](u16 port, unsigned char value) { portOut("outb %#lx %#lx", port, value, 1); },
+        [](u16 port, u16 value) { portOut("outw %#lx %#lx", port, value, 2); },
+        [](u16 port, unsigned int value) { portOut("outl %#lx %#lx", port, value, 4); },
         [](const volatile void* address) {
             ++fake.peeks;
             return *static_cast<const volatile unsigned char*>(address);
         },
-        [](volatile void* address, unsigned char value) {
-            fake.log.push_back(fmt("poke8 %#lx %#lx", fakePhys(address), value));
-            *static_cast<volatile unsigned char*>(address) = value;
-        },
-        [](volatile void* address, unsigned short value) {
-            fake.log.push_back(fmt("poke16 %#lx %#lx", fakePhys(address), value));
-            std::memcpy(const_cast<void*>(address), &value, sizeof value);
-        },
-        [](volatile void* address, unsigned int value) {
-            fake.log.push_back(fmt("poke32 %#lx %#lx", fakePhys(address), value));
-            std::memcpy(const_cast<void*>(address), &value, sizeof value);
-        },
-        [](int domain, int type, int protocol) {
-            fake.log.push_back(fmt(domain == AF_INET && type == SOCK_DGRAM ? "socket inet dgram %lu"
-                                                                           : "socket other %lu",
-                                   static_cast<unsigned long>(protocol)));
-            return fake.socketErrno ? refuseWith(fake.socketErrno) : 9;
-        },
-        [](int fd, unsigned long request, void* argument) {
-            fake.log.push_back(fmt("ioctl %lu %#lx", static_cast<unsigned long>(fd), request));
-            auto* req = static_cast<ifreq*>(argument);
-            fake.ifreqName = req->ifr_name;
-            if (fake.ioctlErrno) {
-                return refuseWith(fake.ioctlErrno);
-            }
-            std::memcpy(req->ifr_hwaddr.sa_data, fake.hwaddr, sizeof fake.hwaddr);
-            return 0;
-        },
-        [](unsigned int microseconds) {
-            fake.log.push_back(fmt("usleep %lu", microseconds));
-            return 0;
-        },
-        [](const char* command) {
-            fake.log.push_back(std::string("system ") + command);
-            return fake.systemStatus;
-        },
+        [](volatile void* address, unsigned char value) { poke("poke8 %#lx %#lx", address, value); },
+        [](volatile void* address, u16 value) { poke("poke16 %#lx %#lx", address, value); },
+        [](volatile void* address, unsigned int value) { poke("poke32 %#lx %#lx", address, value); },
+        nullptr,  // socket
+        nullptr,  // ioctl
+        [](unsigned int microseconds) { return answer(fmt("usleep %lu", microseconds), 0); },
+        nullptr,  // system
     };
     return calls;
 }
-
-// Starts every test from a fresh fake.
-inline void resetFake() { fake = FakeKernel(); }
-
-using Log = std::vector<std::string>;

@@ -2,6 +2,8 @@
 // how granted ports are remembered, refusal and cleanup.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <utility>
 
 #include "os_fake_kernel.h"
@@ -18,118 +20,79 @@ Runs runsOf(const LinOS& os) {
     return runs;
 }
 
-class Ports : public ::testing::Test {
-protected:
-    void SetUp() override { resetFake(); }
-    LinOS os{fakeKernel()};
-};
-
-// --- granting and remembering low ports ---------------------------------
-
-TEST_F(Ports, NeighbourAboveExtendsTheRun) {
-    os.inportByte(0x70);
-    os.inportByte(0x71);
-    EXPECT_EQ(fake.log, (Log{"ioperm 0x70 1 1", "inb 0x70", "ioperm 0x71 1 1", "inb 0x71"}));
-    EXPECT_EQ(runsOf(os), (Runs{{0x70, 2}}));
+// Each access writes a value of its width and reads it back through the same
+// port: data passes both ways, and the read asks for nothing more.
+TEST(PortPermission, AskedOncePerPortAndRememberedAsRuns) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<unsigned short, int>> accesses;  // port, width
+        Log asked;
+        Runs runs;  // newest first
+    } const cases[] = {
+        {"above", {{0x70, 1}, {0x71, 1}}, {"ioperm 0x70 1 1", "ioperm 0x71 1 1"}, {{0x70, 2}}},
+        {"below", {{0x71, 1}, {0x70, 1}}, {"ioperm 0x71 1 1", "ioperm 0x70 1 1"}, {{0x70, 2}}},
+        {"gap filled by the newest run", {{0x70, 1}, {0x72, 1}, {0x71, 1}},
+         {"ioperm 0x70 1 1", "ioperm 0x72 1 1", "ioperm 0x71 1 1"}, {{0x71, 2}, {0x70, 1}}},
+        {"granted ports ask nothing again", {{0x70, 2}, {0x71, 1}, {0x70, 4}},
+         {"ioperm 0x70 1 1", "ioperm 0x71 1 1", "ioperm 0x72 1 1", "ioperm 0x73 1 1"}, {{0x70, 4}}},
+        {"one iopl for every high port", {{0xCF8, 4}, {0xCFC, 4}, {0x1000, 2}}, {"iopl 3"}, {}},
+        {"word at 0x3FF", {{0x3FF, 2}}, {"ioperm 0x3ff 1 1", "iopl 3"}, {{0x3FF, 1}}},
+        {"wrap to port 0", {{0xFFFE, 4}}, {"iopl 3", "ioperm 0 1 1", "ioperm 0x1 1 1"}, {{0, 2}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        resetFake();
+        LinOS os(fakeKernel());
+        for (auto [port, width] : c.accesses) {
+            unsigned int value = 0xA1B2C3D4u >> (32 - 8 * width), got = 0;
+            switch (width) {
+            case 1: os.outportByte(port, value); got = os.inportByte(port); break;
+            case 2: os.outportWord(port, value); got = os.inportWord(port); break;
+            default: os.outportDword(port, value); got = os.inportDword(port);
+            }
+            EXPECT_EQ(got, value);
+        }
+        Log asked;  // the permission calls, without the in/out instructions
+        std::copy_if(fake.log.begin(), fake.log.end(), std::back_inserter(asked),
+                     [](const std::string& line) { return line.rfind("io", 0) == 0; });
+        EXPECT_EQ(asked, c.asked);
+        EXPECT_EQ(runsOf(os), c.runs);
+    }
 }
 
-TEST_F(Ports, NeighbourBelowExtendsTheRunDownwards) {
-    os.inportByte(0x71);
-    os.inportByte(0x70);
-    EXPECT_EQ(runsOf(os), (Runs{{0x70, 2}}));
-}
-
-TEST_F(Ports, GapFilledByNewestRunAndRunsStaySeparate) {
-    os.outportByte(0x70, 1);
-    os.outportByte(0x72, 2);
-    os.outportByte(0x71, 3);
-    EXPECT_EQ(runsOf(os), (Runs{{0x71, 2}, {0x70, 1}}));
-    EXPECT_EQ(fakeGetPort(0x70, 3), 0x020301u);
-}
-
-TEST_F(Ports, GrantedPortsMakeNoFurtherKernelCall) {
-    os.inportWord(0x70);
-    fake.log.clear();
-    os.inportByte(0x71);
-    os.outportWord(0x70, 0x1234);
-    EXPECT_EQ(fake.log, (Log{"inb 0x71", "outw 0x70 0x1234"}));
-}
-
-// --- ports above the ioperm range ------------------------------------------
-
-TEST_F(Ports, OneIoplCoversEveryHighPort) {
-    fakeSetPort(0xCFC, 0x2A408086, 4);
-    os.outportDword(0xCF8, 0x80000000);
-    EXPECT_EQ(os.inportDword(0xCFC), 0x2A408086u);
-    os.inportWord(0x1000);
-    EXPECT_EQ(fake.log, (Log{"iopl 3", "outl 0xcf8 0x80000000", "inl 0xcfc", "inw 0x1000"}));
-    EXPECT_TRUE(os.ioplIsRaised());
-    EXPECT_TRUE(runsOf(os).empty());
-}
-
-TEST_F(Ports, WordAtLastIopermPortNeedsBothMechanisms) {
-    os.inportWord(0x3FF);
-    EXPECT_EQ(fake.log, (Log{"ioperm 0x3ff 1 1", "iopl 3", "inw 0x3ff"}));
-    EXPECT_EQ(runsOf(os), (Runs{{0x3FF, 1}}));
-}
-
-TEST_F(Ports, DwordAtTopOfPortSpaceWrapsToPortZero) {
-    os.inportDword(0xFFFE);
-    EXPECT_EQ(fake.log, (Log{"iopl 3", "ioperm 0 1 1", "ioperm 0x1 1 1", "inl 0xfffe"}));
-    EXPECT_EQ(runsOf(os), (Runs{{0, 2}}));
-}
-
-// --- refusal ---------------------------------------------------------------
-
-TEST_F(Ports, RefusedPortsReadAllOnesDropWritesAndStaySilent) {
-    fake.iopermErrno = EPERM;
-    fake.ioplErrno = EPERM;
-    ::testing::internal::CaptureStdout();
+TEST(PortRefusal, RefusedPortsReadAllOnesDropWritesAndAskAgain) {
+    resetFake();
+    LinOS os(fakeKernel());
+    fake.iopermErrno = fake.ioplErrno = EPERM;
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(os.inportByte(0x80), 0xFF);
     EXPECT_EQ(os.inportWord(0x80), 0xFFFF);
     EXPECT_EQ(os.inportDword(0xCFC), 0xFFFFFFFFu);
     os.outportByte(0x80, 0);
-    os.outportWord(0x80, 0);
     os.outportDword(0xCF8, 0);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-
     // Every access asked again (the first covered port only), none went out.
     EXPECT_EQ(fake.log, (Log{"ioperm 0x80 1 1", "ioperm 0x80 1 1", "iopl 3", "ioperm 0x80 1 1",
-                             "ioperm 0x80 1 1", "iopl 3"}));
+                             "iopl 3"}));
     EXPECT_TRUE(runsOf(os).empty());
-    EXPECT_FALSE(os.ioplIsRaised());
-    EXPECT_EQ(os.privateIoportCheckPerm(0x80), -EPERM);
-}
 
-TEST_F(Ports, PartlyRefusedAccessKeepsWhatWasGranted) {
-    fake.ioplErrno = ENOSYS;
+    // Half granted: the low port is kept, and the access goes out once iopl is.
+    fake.iopermErrno = 0;
     EXPECT_EQ(os.inportWord(0x3FF), 0xFFFF);
-    EXPECT_EQ(os.privateIoportCheckPerm(0x400), -ENOSYS);
     EXPECT_EQ(runsOf(os), (Runs{{0x3FF, 1}}));
-
-    fake.ioplErrno = 0;  // granted later: the access now goes through
+    fake.ioplErrno = 0;
     fake.log.clear();
     os.inportWord(0x3FF);
     EXPECT_EQ(fake.log, (Log{"iopl 3", "inw 0x3ff"}));
 }
 
-TEST_F(Ports, RefusedExtensionLeavesTheRunAlone) {
-    os.inportByte(0x70);
-    fake.iopermErrno = EPERM;
-    EXPECT_EQ(os.inportByte(0x71), 0xFF);
-    EXPECT_EQ(runsOf(os), (Runs{{0x70, 1}}));
-}
-
-// --- cleanup ---------------------------------------------------------------
-
 TEST(PortCleanup, GivesBackEveryRunNewestFirstThenLowersIopl) {
     resetFake();
+    { LinOS untouched(fakeKernel()); }
+    EXPECT_TRUE(fake.log.empty());
     {
         LinOS os(fakeKernel());
-        os.inportByte(0x70);
-        os.inportByte(0x71);
+        os.inportWord(0x70);
         os.inportByte(0xEB);
         os.inportDword(0xCF8);
         fake.log.clear();
