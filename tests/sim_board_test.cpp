@@ -120,7 +120,7 @@ TEST(BoardContents, BanksAndNewImagesOfEachModelAreCompleteWithValidChecksums) {
     EXPECT_EQ(imageChecksum(words.data(), words.size()), uint16_t(-5));
 }
 
-TEST(BoardContents, AbsentBlocksAndTheCrtmMark) {
+TEST(BoardContents, AbsentBlocksAreNotFoundByTheReader) {
     MachineOptions o;
     o.noAsset = o.noOem = o.noVpd = true;
     auto m = buildMachine(o);
@@ -128,12 +128,4 @@ TEST(BoardContents, AbsentBlocksAndTheCrtmMark) {
     for (uint32_t k = 0; k <= vpd::VPD_SEARCH_LAST; ++k) EXPECT_NE(std::memcmp(&w[k], "\xAA\x55VPD", 5), 0);
     EXPECT_EQ(physical(*m, vpd::RUNNING_ASSET_PTR, 2), std::vector<uint8_t>({0xFF, 0xFF}));
     EXPECT_EQ(physical(*m, vpd::RUNNING_OEM_PTR, 2), std::vector<uint8_t>({0xFF, 0xFF}));
-
-    // The mark takes the place of pointer bytes; the VPD block stays reachable from the trailer.
-    o = MachineOptions();
-    o.crtm = true;
-    m = buildMachine(o);
-    EXPECT_EQ(physical(*m, 0xFFFFFFE5, 4), std::vector<uint8_t>({'C', 'R', 'T', 'M'}));
-    EXPECT_EQ(std::memcmp(trailerBlock(m->bank(0).array(), vpd::TRAILER_VPD_PTR), "\xAA\x55VPD", 5), 0);
-    EXPECT_TRUE(checksumOk(m->bank(0).array()));
 }
