@@ -1,48 +1,28 @@
 #!/usr/bin/env bash
 # Updates on simulated machines whose hardware fails: hung SPI cycles, a
-# refused erase, and power lost part-way. Each run ends (never hangs) with a
-# clear message and status, the other bank untouched; after a power cut the
-# backup bank can be made active and a second update completes the primary.
+# refused erase, a stuck write-protect line, an unknown host bridge and power
+# lost part-way. Each run ends (never hangs) with a clear message and status,
+# the other bank untouched; after a power cut the backup bank can be made
+# active and a second update completes the primary.
 # Usage: e2e_update_faults.sh <path of lromup> <build dir>
 set -u
-LROMUP=$1
-BUILD=$2
-. "$(dirname "$0")/e2e_lib.sh"
-
-machine() {
-    local dir=$1 model=$2; shift 2
-    "$SIM" new "$dir" --model "$model" "$@" >/dev/null 2>&1 || fail "new $dir $*"
-    read_bank "$dir" primary "$dir.primary.old"
-    read_bank "$dir" backup "$dir.backup.old"
-}
-bank_is_old() {  # dir bank
-    read_bank "$1" "$2" "$1.$2.new"
-    cmp -s "$1.$2.old" "$1.$2.new" || fail "$last_cmd: $2 bank of $1 changed"
-}
-bank_is_new() {  # dir model bank image [checker options]
-    local dir=$1 model=$2 bank=$3 image=$4 why; shift 4
-    read_bank "$dir" "$bank" "$dir.$bank.new"
-    why=$(imgcheck expect "$model" "$dir.$bank.old" "$dir.$bank.new" "$image" "$@") ||
-        fail "$last_cmd: $bank bank of $dir: $why"
-}
+LROMUP=$1 BUILD=$2
+. "$(dirname "$0")/lib_e2e.sh"
 
 "$SIM" new img310 >/dev/null && "$SIM" image img310 i310.bin >/dev/null
 "$SIM" new img320 --model moro320 >/dev/null && "$SIM" image img320 i320.bin >/dev/null
 
-# A hardware cycle that never completes: the erase gives up with a message.
+# A hardware cycle that never completes: the erase gives up with a message
+# naming the block, for the primary and (naming the bank) for the backup.
 machine h310 moro310
 run_sim h310 --fault hw-cycle-hang -- /p i310.bin
-[ "$status" -ne 0 ] && [ "$status" -ne 124 ] || fail "$last_cmd: status $status"
+expect_failed
 expect_err "SPI hardware erase cycle at flash address 0x610000 did not complete"
-[ "$(tail -1 err.txt)" = "Error during flash process" ] ||
-    fail "$last_cmd: last stderr line '$(tail -1 err.txt)'"
-expect_not_err "Flash process completed successfully"
+expect_last_err "Error during flash process"
 bank_is_old h310 backup
-
-# The same during a backup update names the backup.
 machine h320 moro320
 run_sim h320 --fault hw-cycle-hang -- /bb i320.bin
-[ "$status" -ne 0 ] && [ "$status" -ne 124 ] || fail "$last_cmd: status $status"
+expect_failed
 expect_err "SPI hardware erase cycle at flash address 0x013000 did not complete"
 expect_err "Error flashing backup BIOS "
 bank_is_old h320 primary
@@ -53,40 +33,36 @@ run_sim w320 --fault sw-cycle-hang -- /p i320.bin
 expect_status 255
 expect_err "Flash chipset could not be identified"
 expect_not_out "i320.bin: 0 [200000]"
-bank_is_old w320 primary
-bank_is_old w320 backup
+bank_is_old w320 primary backup
 
-# The controller refuses one erase: the failure is reported, nothing after
-# it is written, the backup is untouched.
+# The controller refuses one erase: the failure is reported, nothing at or
+# above that block is written, the backup is untouched.
 machine r320 moro320
 run_sim r320 --fault fcerr@0x100000 -- /p i320.bin
-[ "$status" -ne 0 ] || fail "$last_cmd: status 0"
+expect_failed
 expect_err "SPI hardware erase cycle at flash address 0x100000 was refused by the controller"
 expect_err "Error during flash process"
 bank_is_old r320 backup
-read_bank r320 primary r320.primary.new
+read_bank r320 primary new
 cmp -s <(tail -c +$((0x100001)) r320.primary.old) <(tail -c +$((0x100001)) r320.primary.new) ||
-    fail "$last_cmd: primary changed at or above the refused block"
+    fail "primary changed at or above the refused block"
 
 # The write-protect line held low: the part keeps its protection, so the
 # update must fail rather than report success over blocks it never wrote.
 machine s310 moro310
 run_sim s310 --fault wp-stuck-low -- /p i310.bin
-[ "$status" -ne 0 ] || fail "$last_cmd: status 0"
+expect_failed
 expect_err "Flash block protection could not be cleared (status register 0x94); is the flash write-protect line held low?"
-expect_err "Error during flash process"
-expect_not_err "Flash process completed successfully"
-bank_is_old s310 primary
-bank_is_old s310 backup
+expect_last_err "Error during flash process"
+bank_is_old s310 primary backup
 
 # A host bridge of neither generation has no known flash layout: refused.
 machine n310 moro310 --host-bridge 0x12378086
 run_sim n310 -- /p i310.bin
 expect_status 255
 expect_err "No flash range is known for i310.bin on this machine; nothing was written"
-expect_err "Error during flash process"
-bank_is_old n310 primary
-bank_is_old n310 backup
+expect_last_err "Error during flash process"
+bank_is_old n310 primary backup
 
 # Power lost in the middle of the primary update, on both generations.
 for pair in moro310:i310.bin moro320:i320.bin; do
@@ -96,15 +72,14 @@ for pair in moro310:i310.bin moro320:i320.bin; do
     expect_status 137
     expect_not_err "Flash process completed successfully"
     bank_is_old "$dir" backup
-    read_bank "$dir" primary "$dir.primary.cut"
-    cmp -s "$dir.primary.old" "$dir.primary.cut" && fail "$last_cmd: primary untouched by the cut run"
+    read_bank "$dir" primary cut
+    ! cmp -s "$dir.primary.old" "$dir.primary.cut" || fail "primary untouched by the cut run"
 
     # The untouched backup bank can be made the boot bank.
     run_sim "$dir" -- /chg
     expect_status 0
     expect_out "The booting BIOS change from Primay to Backup BIOS"
-    snap "$dir"
-    expect_value "$dir" active_bank backup
+    expect_show "$dir" active_bank=backup
     bank_is_old "$dir" backup
 
     # From there the primary is updated again, completely.
@@ -114,10 +89,7 @@ for pair in moro310:i310.bin moro320:i320.bin; do
     expect_err "Flash process completed successfully"
     bank_is_new "$dir" "$model" primary "$image"
     bank_is_old "$dir" backup
-    snap "$dir"
-    expect_value "$dir" active_bank primary
-    expect_value "$dir" status_register.primary "$(lock_value "$model")"
-    expect_value "$dir" flash_wp low
+    expect_locked "$dir" "$model" primary primary
 done
 
 finish
