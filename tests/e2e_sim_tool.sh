@@ -1,105 +1,72 @@
 #!/usr/bin/env bash
 # lromup-sim as a user drives it: make machines, give them images, run the
-# updater on them, look at and read back what happened.
+# updater on them, look at and read back what happened, and its refusals.
 # Usage: e2e_sim_tool.sh <path of lromup> <build dir>
 set -u
-SIM="$(cd "$2" && pwd)/lromup-sim"
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
-cd "$WORK" || exit 1
-failures=0
+LROMUP=$1
+BUILD=$2
+. "$(dirname "$0")/lib_e2e.sh"
 
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-expect_status() {  # expected, then the command
+# tool STATUS ARGS...: lromup-sim ARGS ends with STATUS.
+tool() {
     local want=$1; shift
-    "$@" >out.txt 2>err.txt
-    local got=$?
-    [ "$got" -eq "$want" ] || fail "'$*' exited $got, expected $want: $(head -3 err.txt)"
+    last_cmd="lromup-sim $*"
+    "$SIM" "$@" >out.txt 2>err.txt
+    status=$?
+    expect_status "$want"
 }
-# show once per state of a machine; the values are read from that snapshot.
-snap() { "$SIM" show "$1" >"$1.show" 2>&1 || fail "show $1 failed"; }
-show_value() { sed -n "s/^$2: //p" "$1.show"; }
-expect_value() {  # dir key expected
-    local got
-    got=$(show_value "$1" "$2")
-    [ "$got" = "$3" ] || fail "$1 $2 is '$got', expected '$3'"
-}
-size_of() { stat -c %s "$1"; }
-hex_at() { od -An -tx1 -j "$2" -N "$3" "$1" | tr -d ' \n'; }
+size_is() { [ "$(stat -c %s "$1")" -eq "$2" ] || fail "$1 is not $2 bytes"; }
+mark_of() { od -An -tx1 -j 16 -N 2 "$1" | tr -d ' \n'; }
 
-# Creation and what show reports for each model.
-expect_status 0 "$SIM" new m310
-snap m310
-expect_value m310 model moro310
-expect_value m310 host_bridge 0x01008086
-expect_value m310 bios_version 61QM41A
-expect_value m310 jedec_id "c2 20 17"
-expect_value m310 flash_size 0x800000
-expect_value m310 active_bank primary
-expect_value m310 flash_wp low
-expect_value m310 status_register.primary 0x94
-expect_value m310 last_run.erased_bytes 0
-expect_status 0 "$SIM" new m320 --model moro320 --active-bank backup --serial AB12 --uuid 00112233-4455-6677-8899-aabbccddeeff
-snap m320
-expect_value m320 host_bridge 0x2A408086
-expect_value m320 flash_part W25Q16BV
-expect_value m320 active_bank backup
-expect_value m320 status_register.backup 0xBC
-expect_status 0 "$SIM" new m330 --model moro330 --crtm --asset none
-snap m330
-expect_value m330 bios_version 62QM17C
-[ "$(show_value m310 sha256.primary)" != "$(show_value m310 sha256.backup)" ] ||
+# Creation, and what show reports for each model.
+tool 0 new m310
+expect_show m310 model=moro310 host_bridge=0x01008086 bios_version=61QM41A "jedec_id=c2 20 17" \
+    flash_size=0x800000 active_bank=primary flash_wp=low eeprom_wp=high bios_write_enable=0 \
+    status_register.primary=0x94 last_run.erased_bytes=0 last_run.programmed_bytes=0
+[ "$(sed -n 's/^sha256.primary: //p' m310.show)" != "$(sed -n 's/^sha256.backup: //p' m310.show)" ] ||
     fail "banks of a new machine are identical"
-for key in eeprom_wp bios_write_enable sha256.backup last_run.virtual_ms last_run.programmed_bytes; do
-    [ -n "$(show_value m310 $key)" ] || fail "show lacks $key"
-done
+tool 0 new m320 --model moro320 --active-bank backup --serial AB12 \
+    --uuid 00112233-4455-6677-8899-aabbccddeeff
+expect_show m320 host_bridge=0x2A408086 flash_part=W25Q16BV active_bank=backup status_register.backup=0xBC
+tool 0 new m330 --model moro330 --crtm --asset none
+expect_show m330 bios_version=62QM17C
 
-# Images of the kinds each machine accepts; the region mark only on region images.
-expect_status 0 "$SIM" image m310 i310.bin
-expect_status 0 "$SIM" image m320 i320.bin
-expect_status 0 "$SIM" image m330 i330.bin
-expect_status 0 "$SIM" image m310 w310.bin --whole --seed 5
-[ "$(size_of i310.bin)" -eq $((0x200000)) ] || fail "moro310 image size"
-[ "$(size_of i320.bin)" -eq $((0x200000)) ] || fail "moro320 image size"
-[ "$(size_of i330.bin)" -eq $((0x180000)) ] || fail "moro330 image size"
-[ "$(size_of w310.bin)" -eq $((0x800000)) ] || fail "whole moro310 image size"
-[ "$(hex_at i310.bin 16 2)" = "d954" ] || fail "region image without its mark"
-[ "$(hex_at i320.bin 16 2)" != "d954" ] || fail "whole image with the region mark"
+# Images of the kind each machine accepts; the region mark only on region images.
+tool 0 image m310 i310.bin && size_is i310.bin $((0x200000))
+tool 0 image m320 i320.bin && size_is i320.bin $((0x200000))
+tool 0 image m330 i330.bin && size_is i330.bin $((0x180000))
+tool 0 image m310 w310.bin --whole --seed 5 && size_is w310.bin $((0x800000))
+[ "$(mark_of i310.bin)" = d954 ] || fail "region image without its mark"
+[ "$(mark_of i320.bin)" != d954 ] || fail "whole image with the region mark"
 
-# read: one bank's whole part.
-snap m330
-expect_status 0 "$SIM" read m330 backup b330.bin
-[ "$(size_of b330.bin)" -eq $((0x200000)) ] || fail "read size"
-[ "$(sha256sum <b330.bin | cut -d' ' -f1)" = "$(show_value m330 sha256.backup)" ] || fail "read content"
+# read: one bank's whole part, as show digests it.
+tool 0 read m330 backup b330.bin && size_is b330.bin $((0x200000))
+expect_show m330 "sha256.backup=$(sha256sum <b330.bin | cut -d' ' -f1)"
 
 # run: the updater's output and status pass through; a trace is written.
-expect_status 0 "$SIM" run m310 --trace t1.txt -- -?
-grep -q "Usage:" out.txt || fail "run -- -? did not print the usage"
-[ -f t1.txt ] || fail "no trace file"
-expect_status 3 "$SIM" run m310 -- /p missing.bin
-before=$(show_value m330 sha256.primary)
-expect_status 0 "$SIM" run m330 --trace t2.txt -- /p i330.bin
-snap m330
-[ "$(show_value m330 sha256.primary)" != "$before" ] || fail "flash run left the primary bank as it was"
-[ "$(show_value m330 last_run.programmed_bytes)" -gt 0 ] || fail "no programmed bytes recorded"
+run_sim m310 --trace t1.txt -- -?
+expect_status 0
+grep -q "^Usage: " out.txt && [ -f t1.txt ] || fail "no usage text or no trace file"
+run_sim m310 -- /p missing.bin
+expect_status 3
+run_sim m330 --trace t2.txt -- /p i330.bin
+expect_status 0
 [ "$(wc -l <t2.txt)" -gt 1000 ] || fail "trace of a flash run is short"
+grep -qx "out 0xcf8 4 0x80000000" t2.txt || fail "trace lacks the host-bridge selection"
 
-# A power cut ends the run at once with status 137 and the machine is saved.
-expect_status 0 "$SIM" new cut --model moro330
-expect_status 137 "$SIM" run cut --fault power-cut@3 -- /p i330.bin
-snap cut
-expect_value cut last_run.erased_bytes 4096
-expect_status 0 "$SIM" show cut
+# A power cut ends the run at once with status 137; the machine is saved.
+tool 0 new cut --model moro330
+run_sim cut --fault power-cut@3 -- /p i330.bin
+expect_status 137
+expect_show cut last_run.erased_bytes=4096
 
-# Refusals.
-expect_status 2 "$SIM" run m310 --fault lightning -- -?
-expect_status 2 "$SIM" new bad --model moro999
-expect_status 2 "$SIM" read m310 sideways x.bin
-expect_status 2 "$SIM"
-expect_status 1 "$SIM" show nowhere
+# Refusals: usage errors 2, a missing or damaged machine 1, naming the file.
+tool 2 run m310 --fault lightning -- -?
+tool 2 new bad --model moro999
+tool 2 read m310 sideways x.bin
+tool 2
+tool 1 show nowhere
 printf 'X' | dd of=m310/primary.bin bs=1 seek=100 conv=notrunc 2>/dev/null
-expect_status 1 "$SIM" show m310
+tool 1 show m310
 grep -q "primary.bin" err.txt || fail "damage report does not name the file"
-
-[ "$failures" -eq 0 ] || { echo "$failures failure(s)" >&2; exit 1; }
-echo "e2e_sim_tool: all checks passed"
+finish
