@@ -26,6 +26,14 @@ cat err.txt
 echo "exit status: $status"
 
 "$sim" show moro310 > after.txt
+"$sim" read moro310 primary bank.bin
+echo
+echo "== identity carried into the new image"
+has() { grep -q -a -F "$1" "$2" && echo yes || echo no; }
+for text in S123456 ASSET-0042; do
+  printf '%-12s in new.rom: %-3s  in the written primary bank: %s\n' "$text" \
+    "$(has "$text" new.rom)" "$(has "$text" bank.bin)"
+done
 echo
 echo "== machine state before -> after"
 join -t: -j1 <(sort before.txt) <(sort after.txt) |
