@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,11 +19,8 @@ std::string uuidHex(OS* os, const char* text) {
     std::unique_ptr<s_UUIDStruc> u(generateUUID(os, copy.get()));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "The uuidstr is :\n");
     std::string hex;
-    char pair[3];
-    for (size_t i = 0; i < sizeof *u; ++i) {
-        std::snprintf(pair, sizeof pair, "%02x", reinterpret_cast<const uint8_t*>(u.get())[i]);
-        hex += pair;
-    }
+    for (size_t i = 0; i < sizeof *u; ++i)
+        for (int shift : {4, 0}) hex += "0123456789abcdef"[reinterpret_cast<uint8_t*>(u.get())[i] >> shift & 0xF];
     return hex;
 }
 
@@ -38,8 +34,6 @@ TEST(GenerateUuid, HexPairsFillTheRecordInTextOrderAndTheRestStaysZero) {
         {"deadbeef", "deadbeef"},
         {"deadbeef1", "deadbeef"},      // a lone last digit is no pair
         {"deadbeef-1", "deadbeef01"},   // but a dash and one digit still give a byte
-        {"deadbeef-12", "deadbeef12"},
-        {"", ""},
     };
     SimBoard board;
     for (const auto& c : cases) {
@@ -62,12 +56,13 @@ TEST(GenerateUuid, GenerateWordBuildsFromClockAndAdapterAddress) {
         std::vector<uint32_t> clock;
         std::string bytes;
         size_t sleeps;
-        bool warns;
+        const char* warning;
     } cases[] = {
-        {"generate", {1700000001}, "40c2ae2bf627b801179c" + mac, 0, false},
-        {"GeNeRaTe", {1700000001}, "40c2ae2bf627b801179c" + mac, 0, false},
-        {"generate", {1700000000, 1700000000, 1700000002}, "8004be2bf627b80159ec" + mac, 2, false},
-        {"generate", {1700000000}, "00", 29, true},  // stuck clock: gives up
+        {"generate", {1700000001}, "40c2ae2bf627b801179c" + mac, 0, ""},
+        {"GeNeRaTe", {1700000001}, "40c2ae2bf627b801179c" + mac, 0, ""},
+        {"generate", {1700000000, 1700000000, 1700000002}, "8004be2bf627b80159ec" + mac, 2, ""},
+        {"generate", {1700000000}, "00", 29,  // stuck clock: gives up
+         "The clock gave no usable UUID time after 30 tries; using the last one\n"},
     };
     setUuidClock(scriptedClock);
     for (const auto& c : cases) {
@@ -78,17 +73,14 @@ TEST(GenerateUuid, GenerateWordBuildsFromClockAndAdapterAddress) {
         clockNext = 0;
         testing::internal::CaptureStderr();
         const std::string hex = uuidHex(&board.os, c.word);
-        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.warning);
         EXPECT_EQ(hex.compare(0, c.bytes.size(), c.bytes), 0) << hex;
         EXPECT_EQ(std::count_if(board.os.trace().begin(), board.os.trace().end(),
                                 [](const TraceEntry& e) { return e.kind == TraceKind::Sleep; }),
                   static_cast<long>(c.sleeps));
-        EXPECT_EQ(err.find("no usable UUID time") != std::string::npos, c.warns);
     }
     setUuidClock(nullptr);
 }
-
-// ---- Read-back of the primary BIOS range ---------------------------------------
 
 TEST(ReadBack, WithChangesWritesTheRangeBackAndClosesFlashWrites) {
     SimBoard board(HOST_BRIDGE_ID_ICH, "MX25L1606E");
@@ -109,17 +101,6 @@ TEST(ReadBack, WithChangesWritesTheRangeBackAndClosesFlashWrites) {
     EXPECT_NE(out.find("Next is program!!\n"), std::string::npos);
     EXPECT_EQ(board.machine.bank(0).array(), flash);
     EXPECT_EQ(board.machine.pciRead(0, 3, 7, 0xC0) & 0x8000, 0u);
-}
-
-TEST(ReadBackDeathTest, NoChipsetEndsWith255) {
-    SimBoard board(HOST_BRIDGE_ID_PCH, "unknown");
-    x86QMPlatform platform(&board.os);
-    EXPECT_EXIT(
-        {
-            osSetHost([]() -> OS* { return nullptr; }, [](OS*) {});
-            GetVPDInfo(&board.os, &platform);
-        },
-        ::testing::ExitedWithCode(255), "^Flash chipset could not be identified\n$");
 }
 
 }  // namespace
