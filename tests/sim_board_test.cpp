@@ -1,16 +1,22 @@
-// Board contents as the updater's reader side sees them: the running identity
-// in the legacy area and the BIOS window, the banks' trailers and blocks, new
-// images and the SMBIOS tables.
+// Board contents as the updater's reader side expects them (what it takes from
+// them is tested through the platform), the machine directory that keeps a
+// board between runs, and the lromup-sim command line's refusals.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/vpd.h"
 #include "sim/board_image.h"
 #include "sim/machine.h"
-#include "sim/smbios_builder.h"
+#include "sim/machine_dir.h"
+#include "sim/sim_tool.h"
 
 namespace {
 
@@ -33,31 +39,47 @@ const uint8_t* trailerBlock(const std::vector<uint8_t>& img, uint32_t pointer) {
     return &img[img.size() - IMAGE_TOP_SIZE + le16(&img[img.size() - pointer])];
 }
 
-std::string text(const uint8_t* p, size_t size) {
-    return std::string(reinterpret_cast<const char*>(p), strnlen(reinterpret_cast<const char*>(p), size));
-}
-
 bool checksumOk(const std::vector<uint8_t>& img) {
     return le16(&img[img.size() - 2]) == imageChecksum(img.data(), img.size());
 }
 
+class MachineDirTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/lromup-simdir-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    static int tool(std::vector<std::string> args) {  // argv[0] supplied
+        args.insert(args.begin(), "lromup-sim");
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(&a[0]);
+        return simToolMain(int(argv.size()), argv.data());
+    }
+
+    std::string dir;
+};
+
+void patchByte(const std::string& file, long offset, char value) {
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(offset);
+    f.put(value);
+}
+
 }  // namespace
 
-TEST(BoardContents, RunningIdentityAndSmbiosTablesAreWhereTheReaderLooks) {
+TEST(BoardContents, RunningVpdSitsInTheSearchedWindowWithItsUuidBelow) {
     MachineOptions o;
-    o.model = "moro320";
-    o.serial = "SN12345";
     o.uuid = "00112233-4455-6677-8899-aabbccddeeff";
-    o.asset = "TAG-42";
     auto m = buildMachine(o);
     ASSERT_TRUE(m);
-
     const std::vector<uint8_t> w = physical(*m, vpd::VPD_SEARCH_BASE, vpd::VPD_SEARCH_LENGTH);
     uint32_t k = 0;
     while (k <= vpd::VPD_SEARCH_LAST && std::memcmp(&w[k], "\xAA\x55VPD", 5) != 0) ++k;
     ASSERT_LE(k, vpd::VPD_SEARCH_LAST);
     const uint8_t* v = &w[k];
-    EXPECT_EQ(text(v + vpd::VPD_SERIAL, 7), "SN12345");
     ASSERT_LE(k + v[vpd::VPD_LENGTH], w.size());
     EXPECT_EQ(byteSum(v + vpd::VPD_SUM_START, v[vpd::VPD_LENGTH] - vpd::VPD_SUM_START), 0);
     EXPECT_LE(vpd::VPD_SEARCH_BASE + k + v[vpd::VPD_LENGTH], 0xFFFE2u);  // clear of the trailer
@@ -65,21 +87,6 @@ TEST(BoardContents, RunningIdentityAndSmbiosTablesAreWhereTheReaderLooks) {
                               0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
     EXPECT_EQ(physical(*m, vpd::VPD_SEARCH_BASE + k - vpd::VPD_RUNNING_UUID_BELOW, 16),
               std::vector<uint8_t>(uuid, uuid + 16));
-
-    // The asset block through its running pointer in the BIOS window.
-    const uint16_t asset = le16(physical(*m, vpd::RUNNING_ASSET_PTR, 2).data());
-    const std::vector<uint8_t> a = physical(*m, vpd::BIOS_TOP64K_BASE + asset, vpd::ASSET_BLOCK_SIZE);
-    EXPECT_EQ(std::string(a.begin(), a.begin() + 9), "_ASSETID_");
-    EXPECT_EQ(text(&a[vpd::ASSET_TEXT], vpd::ASSET_TEXT_SIZE), "TAG-42");
-
-    // SMBIOS entry point on a paragraph with both checksums right.
-    const std::vector<uint8_t>& area = m->legacyArea();
-    size_t eps = 0;
-    while (eps < area.size() && std::memcmp(&area[eps], "_SM_", 4) != 0) eps += 16;
-    ASSERT_LT(eps, area.size());
-    EXPECT_EQ(byteSum(&area[eps], area[eps + SMBIOS_EPS_LENGTH]), 0);
-    EXPECT_EQ(byteSum(&area[eps + 0x10], SMBIOS_DMI_PART_SIZE), 0);
-    EXPECT_EQ(findSmbiosBiosVersion(area.data(), area.size(), LEGACY_AREA_BASE), "61QM29B");
 }
 
 TEST(BoardContents, BanksAndNewImagesOfEachModelAreCompleteWithValidChecksums) {
@@ -120,12 +127,60 @@ TEST(BoardContents, BanksAndNewImagesOfEachModelAreCompleteWithValidChecksums) {
     EXPECT_EQ(imageChecksum(words.data(), words.size()), uint16_t(-5));
 }
 
-TEST(BoardContents, AbsentBlocksAreNotFoundByTheReader) {
+TEST_F(MachineDirTest, RoundTripKeepsEveryPieceOfState) {
     MachineOptions o;
-    o.noAsset = o.noOem = o.noVpd = true;
+    o.model = "moro330";
+    o.activeBank = 1;
     auto m = buildMachine(o);
-    const std::vector<uint8_t> w = physical(*m, vpd::VPD_SEARCH_BASE, vpd::VPD_SEARCH_LENGTH);
-    for (uint32_t k = 0; k <= vpd::VPD_SEARCH_LAST; ++k) EXPECT_NE(std::memcmp(&w[k], "\xAA\x55VPD", 5), 0);
-    EXPECT_EQ(physical(*m, vpd::RUNNING_ASSET_PTR, 2), std::vector<uint8_t>({0xFF, 0xFF}));
-    EXPECT_EQ(physical(*m, vpd::RUNNING_OEM_PTR, 2), std::vector<uint8_t>({0xFF, 0xFF}));
+    m->bank(0).array()[0x1234] = 0x5A;
+    m->bank(1).setStatus(0x00);
+    m->legacyArea()[7] = 0x42;
+    m->pciWrite(0, 31, 0, LPC_BIOS_CNTL, BIOS_CNTL_BIOSWE);  // volatile chipset state
+    MachineRecord r{"moro330", 123456789, 4096, 64};
+    std::string error;
+    ASSERT_TRUE(saveMachineDir(dir, *m, r, &error)) << error;
+
+    MachineRecord back;
+    auto n = loadMachineDir(dir, back, &error);
+    ASSERT_TRUE(n) << error;
+    EXPECT_EQ(std::tie(back.model, back.lastRunNs, back.lastErasedBytes, back.lastProgrammedBytes),
+              std::tie(r.model, r.lastRunNs, r.lastErasedBytes, r.lastProgrammedBytes));
+    EXPECT_EQ(n->config().partName, "MX25L1606E");
+    EXPECT_EQ(n->activeBank(), 1);
+    EXPECT_EQ(n->bank(0).array(), m->bank(0).array());
+    EXPECT_EQ(n->bank(1).array(), m->bank(1).array());
+    EXPECT_EQ(n->bank(1).status(), 0x00);
+    EXPECT_EQ(n->legacyArea(), m->legacyArea());
+    EXPECT_EQ(n->biosControl(), BIOS_CNTL_BIOSWE);
+}
+
+TEST_F(MachineDirTest, DamagedDirectoriesAreRefused) {
+    struct Damage {
+        const char* what;
+        void (*apply)(const std::string& dir);
+    } damages[] = {
+        {"flipped flash byte", [](const std::string& d) { patchByte(d + "/backup.bin", 0x1000, 0); }},
+        {"missing legacy area", [](const std::string& d) { std::remove((d + "/legacy.bin").c_str()); }},
+        {"edited machine.txt", [](const std::string& d) { patchByte(d + "/machine.txt", 10, 'X'); }},
+        {"damaged chipset state", [](const std::string& d) { truncate((d + "/volatile.bin").c_str(), 3); }},
+    };
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.what);
+        std::string error;
+        ASSERT_TRUE(saveMachineDir(dir, *buildMachine(MachineOptions()), MachineRecord{"moro310"}, &error)) << error;
+        damage.apply(dir);
+        MachineRecord r;
+        EXPECT_FALSE(loadMachineDir(dir, r, &error));
+        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(tool({"show", dir}), SIM_TOOL_FAILED);
+    }
+}
+
+TEST_F(MachineDirTest, ToolArgumentErrorsAreUsageErrors) {
+    const std::vector<std::vector<std::string>> bad = {
+        {}, {"frobnicate"}, {"new", dir, "--serial", "TOOLONG8"}, {"run", dir, "-?"}};
+    for (const auto& args : bad) {
+        SCOPED_TRACE(args.empty() ? "(no arguments)" : args[0]);  // one row per command
+        EXPECT_EQ(tool(args), SIM_TOOL_USAGE);
+    }
 }
