@@ -19,27 +19,30 @@ uint32_t traceValueOf(const uint8_t* bytes, uint32_t length) {
     return v;
 }
 
+// Every number in lower-case hexadecimal: addresses, ports and values with
+// 0x (a value padded to two digits per byte of its width), widths, lengths
+// and milliseconds as bare digits, e.g. "in 0xcfc 4 0x01008086".
 std::string formatTraceEntry(const TraceEntry& e) {
     char line[80];
     switch (e.kind) {
     case TraceKind::In:
     case TraceKind::Out:
-        std::snprintf(line, sizeof line, "%s 0x%x %u 0x%x", e.kind == TraceKind::In ? "in" : "out",
-                      unsigned(e.address), unsigned(e.size), unsigned(e.value));
+        std::snprintf(line, sizeof line, "%s 0x%x %x 0x%0*x", e.kind == TraceKind::In ? "in" : "out",
+                      unsigned(e.address), unsigned(e.size), int(2 * e.size), unsigned(e.value));
         break;
     case TraceKind::MemR:
     case TraceKind::MemW: {
         const char* name = e.kind == TraceKind::MemR ? "memr" : "memw";
         if (traceKeepsValue(e.size))
-            std::snprintf(line, sizeof line, "%s 0x%x %u 0x%x", name, unsigned(e.address),
-                          unsigned(e.size), unsigned(e.value));
+            std::snprintf(line, sizeof line, "%s 0x%x %x 0x%0*x", name, unsigned(e.address),
+                          unsigned(e.size), int(2 * e.size), unsigned(e.value));
         else
-            std::snprintf(line, sizeof line, "%s 0x%x %u -", name, unsigned(e.address),
+            std::snprintf(line, sizeof line, "%s 0x%x %x -", name, unsigned(e.address),
                           unsigned(e.size));
         break;
     }
     case TraceKind::Sleep:
-        std::snprintf(line, sizeof line, "sleep %u", unsigned(e.value));
+        std::snprintf(line, sizeof line, "sleep %x", unsigned(e.value));
         break;
     case TraceKind::Call:
     default:

@@ -52,8 +52,8 @@ TEST(FlashWriteGate, EnableSetsC0AndDisableClearsItRegister40StaysClear) {
 // shows the step's masks; port 0x84E and the pulse on 0x84B tell the modes apart.
 TEST(ProgrammingMode, OnAndOffDriveTheLinesInOrder) {
     const std::string pulseStart = "in 0x83b 1 0xff|out 0x83b 1 0x80|in 0x83e 1 0xff|out 0x83e 1 0x80|"
-                                   "in 0x84b 1 0xff|out 0x84b 1 0xef|sleep 100|";
-    const std::string pulseEnd = "sleep 100|in 0x84b 1 0xff|out 0x84b 1 0xff|sleep 100|";
+                                   "in 0x84b 1 0xff|out 0x84b 1 0xef|sleep 64|";
+    const std::string pulseEnd = "sleep 64|in 0x84b 1 0xff|out 0x84b 1 0xff|sleep 64|";
     SimBoard board;
     x86QMPlatform platform(&board.os);
     board.os.setTracing(true);

@@ -182,12 +182,12 @@ TEST(SimOs, EveryCallIsTracedInOrderAndCostsAMicrosecond) {
 
     const char* expected =
         "out 0xcf8 4 0x80000000\n"
-        "in 0xcfc 4 0x1008086\n"
-        "out 0xeb 1 0x0\n"
+        "in 0xcfc 4 0x01008086\n"
+        "out 0xeb 1 0x00\n"
         "memw 0xf0000 2 0x1234\n"
         "memr 0xf0000 4 0xffff1234\n"
-        "memr 0xfffff000 4096 -\n"
-        "sleep 1000\n"
+        "memr 0xfffff000 1000 -\n"
+        "sleep 3e8\n"
         "reboot\n"
         "getmacaddress\n";
     std::string lines;
