@@ -1,6 +1,5 @@
-// A host whose physical memory is a 1 MiB buffer (zeroed at start); memory
-// above it reads as all ones, like an unclaimed bus. Every memRead is logged
-// as (address, length). All other operations do nothing.
+// A host whose physical memory is 1 MiB of zeros, all ones above (an unclaimed
+// bus); every memRead is logged as (address, length). Nothing else does anything.
 #pragma once
 #include <algorithm>
 #include <cstdint>

@@ -1,15 +1,66 @@
 // The reader over tables built byte by byte: the entry-point search, the walk,
-// the lookups and the strings, with firmware that lies about lengths and counts.
+// the lookups, the strings and the text dumps, with firmware that lies about
+// lengths and counts.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tables/smbios.h"
 #include "tests/tables_fake_host.h"
-#include "tests/tables_smbios_builder.h"
 
 namespace {
+
+constexpr uint32_t TEST_TABLE_AT = 0x9000;
+
+class SmbiosTableBuilder {
+public:
+    // A structure: header, the formatted bytes after the header, then the
+    // string set (two NULs when there are no strings).
+    SmbiosTableBuilder& add(uint8_t type, uint16_t handle, const std::vector<uint8_t>& formatted,
+                            const std::vector<std::string>& strings = {}) {
+        raw({type, static_cast<uint8_t>(sizeof(s_SMBIOSHeader) + formatted.size()),
+             static_cast<uint8_t>(handle & 0xFF), static_cast<uint8_t>(handle >> 8)});
+        raw(formatted);
+        for (const std::string& s : strings) {
+            bytes.insert(bytes.end(), s.c_str(), s.c_str() + s.size() + 1);
+        }
+        return raw(strings.empty() ? std::vector<uint8_t>{0, 0} : std::vector<uint8_t>{0});
+    }
+    SmbiosTableBuilder& raw(const std::vector<uint8_t>& more) {
+        bytes.insert(bytes.end(), more.begin(), more.end());
+        return *this;
+    }
+    uint16_t size() const { return static_cast<uint16_t>(bytes.size()); }
+
+    std::vector<uint8_t> bytes;
+};
+
+// Places an entry point at an offset of the legacy area: a 2.x "_SM_" record
+// claiming `length` bytes, or (legacy) only its 15-byte "_DMI_" part.
+void placeEntryPoint(TablesFakeHost& host, uint32_t areaOffset, uint32_t tableAddress,
+                     uint16_t tableLength, uint16_t structureCount, uint8_t length = 0x1F,
+                     bool legacy = false) {
+    s_SMBIOSeps eps{};
+    std::memcpy(eps.anchor, "_SM_", 4);
+    eps.length = length;
+    std::memcpy(eps.intermediateAnchor, "_DMI_", 5);
+    eps.tableLength = tableLength;
+    eps.tableAddress = tableAddress;
+    eps.structureCount = structureCount;
+    const auto* record = reinterpret_cast<const unsigned char*>(&eps);
+    host.load(SMBIOS_SEARCH_BASE + areaOffset, legacy ? record + SMBIOS_DMI_EPS_OFFSET : record,
+              legacy ? SMBIOS_DMI_EPS_LENGTH : sizeof(eps));
+}
+
+// Places table bytes and a 2.x entry point announcing them.
+void placeTable(TablesFakeHost& host, const std::vector<uint8_t>& table, uint16_t tableLength,
+                uint16_t count, uint32_t tableAt = TEST_TABLE_AT) {
+    host.load(tableAt, table.data(), table.size());
+    placeEntryPoint(host, 0x10, tableAt, tableLength, count);
+}
 
 std::vector<uint8_t> types(SMBIOS& reader) {
     std::vector<uint8_t> out;
@@ -64,7 +115,7 @@ TEST(SmbiosWalk, StopsAtEndOfTableTheCountOrTheCopyWhicheverComesFirst) {
     ordinary.add(0, 0x0000, {1, 2, 0x00, 0xE8, 3, 0x0F}, {"Vendor", "61QM-1.0", "01/02/2010"})
         .add(1, 0x0100, {1, 2, 0, 0}, {"Maker", "Moro 310"})
         .add(2, 0x0200, {1, 0, 0, 0})  // one string number, but no strings at all
-        .endOfTable();
+        .add(SMBIOS_TYPE_END_OF_TABLE, 0x7F00, {});
     const uint16_t size = ordinary.size();
     const struct {
         const char* name;
@@ -77,8 +128,6 @@ TEST(SmbiosWalk, StopsAtEndOfTableTheCountOrTheCopyWhicheverComesFirst) {
         {"End-of-Table before the count", SmbiosTableBuilder(ordinary).add(5, 5, {}).bytes,
          static_cast<uint16_t>(size + 6), 5, {0, 1, 2, 127}},
         {"count before End-of-Table", ordinary.bytes, size, 2, {0, 1}},
-        {"count past the table", SmbiosTableBuilder().add(3, 3, {}).add(4, 4, {}).bytes, 12,
-         0xFFFF, {3, 4}},
         // End-of-Table's 4-byte header is indexed only when all of it is in the copy.
         {"header cut by the length", ordinary.bytes, static_cast<uint16_t>(size - 4), 4, {0, 1, 2}},
         {"header ends the copy", ordinary.bytes, static_cast<uint16_t>(size - 2), 4, {0, 1, 2, 127}},
@@ -100,37 +149,20 @@ TEST(SmbiosWalk, StopsAtEndOfTableTheCountOrTheCopyWhicheverComesFirst) {
     }
 }
 
-TEST(SmbiosWalk, StringOverOpenBusEndsAtTheCopy) {
-    TablesFakeHost host;  // above 1 MiB every byte reads 0xFF: no double NUL anywhere
-    placeEntryPoint(host, 0x10, 0xFFF00000, 0x400, 100);
-    SMBIOS reader;
-    reader.init(&host);
-    ASSERT_EQ(types(reader), std::vector<uint8_t>{0xFF});
-    const char* first = smbiosStr(reader.getStructure(0), 1);
-    EXPECT_EQ(std::string(first ? first : ""), std::string(0x400 - 0xFF, '\xFF'));
-    EXPECT_EQ(smbiosStr(reader.getStructure(0), 2), nullptr);
-}
-
 // --- Lookups and strings ---------------------------------------------------
 
-class SmbiosLookup : public ::testing::Test {
-protected:
-    void SetUp() override {
-        SmbiosTableBuilder table;
-        table.add(4, 0x0040, {1, 0}, {"CPU 0"})
-            .add(7, 0x0070, {})
-            .add(4, 0x0041, {1, 0}, {"CPU 1"})
-            .add(16, 0x0041, {})  // duplicate handle
-            .add(17, 0x0100, {1, 2, 3}, {"DIMM 0", "Maker"})
-            .endOfTable();
-        placeTable(host, table.bytes, table.size(), 6);
-        reader.init(&host);
-    }
+TEST(SmbiosLookup, ByTypeByHandleFieldsAndStringsStayInsideTheirStructure) {
+    SmbiosTableBuilder table;
+    table.add(4, 0x0040, {1, 0}, {"CPU 0"})
+        .add(7, 0x0070, {})
+        .add(4, 0x0041, {1, 0}, {"CPU 1"})
+        .add(16, 0x0041, {})  // duplicate handle
+        .add(17, 0x0100, {1, 2, 3}, {"DIMM 0", "Maker"})
+        .raw({5, 5, 0x50, 0, 1, 'e', 'n', 'd'});  // the copy ends inside its string set
     TablesFakeHost host;
+    placeTable(host, table.bytes, table.size(), 6);
     SMBIOS reader;
-};
-
-TEST_F(SmbiosLookup, ByTypeCountsFromOneByHandleTakesTheFirstFieldsStayInTheFormattedArea) {
+    reader.init(&host);
     // Handles are packed fields: compare through a copy.
     const auto handle = [](const s_SMBIOSHeader* h) { return h ? +h->handle : -1; };
     EXPECT_EQ(handle(reader.getStructureByType(4, 2)), 0x0041);
@@ -142,12 +174,9 @@ TEST_F(SmbiosLookup, ByTypeCountsFromOneByHandleTakesTheFirstFieldsStayInTheForm
     const s_SMBIOSHeader* cpu = reader.getStructureByType(4, 1);  // formatted length 6
     EXPECT_EQ(smbiosByte(cpu, 4), 1);
     EXPECT_EQ(smbiosByte(cpu, 6), 0);  // first string byte 'C' lies past the formatted area
-    EXPECT_EQ(smbiosWord(cpu, 2), 0x0040);
     EXPECT_EQ(smbiosWord(cpu, 5), 0);  // straddles the end
     EXPECT_EQ(smbiosByte(nullptr, 0), 0);
-}
 
-TEST_F(SmbiosLookup, StringNumbersOutsideTheSetAreNull) {
     const s_SMBIOSHeader* dimm = reader.getStructureByType(17, 1);
     const struct {
         const s_SMBIOSHeader* header;
@@ -155,16 +184,71 @@ TEST_F(SmbiosLookup, StringNumbersOutsideTheSetAreNull) {
         const char* expected;  // nullptr: no string (STREQ tells it from "")
     } rows[] = {
         {dimm, 0, nullptr}, {dimm, 1, "DIMM 0"}, {dimm, 2, "Maker"}, {dimm, 3, nullptr},
-        {reader.getStructureByType(4, 1), 3, nullptr},  // not the header of the next structure
+        {cpu, 3, nullptr},  // not the header of the next structure
         {reader.getStructureByType(7, 1), 1, nullptr},  // no strings at all
         {nullptr, 1, nullptr},
         // The structure after a string-less one starts right after its two NULs.
         {reader.getStructureByType(4, 2), 1, "CPU 1"},
+        // No double NUL before the copy ends: the string stops there.
+        {reader.getStructureByType(5, 1), 1, "end"}, {reader.getStructureByType(5, 1), 2, nullptr},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "string " << +row.number);
         EXPECT_STREQ(smbiosStr(row.header, row.number), row.expected);
     }
+}
+
+// --- Text dumps --------------------------------------------------------------
+
+// The text of the only structure of a table; the stream must stay hexadecimal.
+std::string dump(const SmbiosTableBuilder& table) {
+    TablesFakeHost host;
+    placeTable(host, table.bytes, table.size(), 1);
+    SMBIOS reader;
+    reader.init(&host);
+    std::ostringstream out;
+    out << reader.getStructure(0) << 255;
+    const std::string text = out.str();
+    EXPECT_EQ(text.substr(text.size() - 2), "ff");
+    return text.substr(0, text.size() - 2);
+}
+
+TEST(SmbiosDump, RawRowsFillersAndCharacterColumn) {
+    // Formatted length 0x12: a full row, then 2 bytes and 14 fillers. The
+    // character column shows 0x20..0x7F as they are and dots otherwise.
+    SmbiosTableBuilder t;
+    t.add(0x80, 0xBEEF, {'A', 'z', 0x1F, 0x20, 0x7F, 0x80, 0xFF, '~', '0', '1', '2', '3', 'b', 'c'},
+          {"unused"});
+    EXPECT_EQ(dump(t),
+              "Type: 0x80\n"
+              "Length: 0x12\n"
+              "Handle: 0xbeef\n"
+              "Raw Data: 80 12 ef be 41 7a 1f 20 7f 80 ff 7e 30 31 32 33 ....Az. \x7f..~0123\n"
+              "          62 63                                           bc\n"
+              "\n");
+}
+
+TEST(SmbiosDump, FieldsWithoutAValuePrintOnlyTheirLabelAndNullPrintsNothing) {
+    // An early System Information structure of 8 bytes has no UUID or wake-up
+    // type; the bytes after it are its strings, not fields.
+    SmbiosTableBuilder early;
+    early.add(1, 0x100, {1, 2, 0, 0}, {"Maker", "Box"});
+    std::string text = dump(early);
+    EXPECT_NE(text.find("\nProductName: Box\nVersion: \nSerial Number: \nUUID: \nWake-up Type: \n"),
+              std::string::npos)
+        << text;
+
+    // A wake-up type past the named ones; a BIOS structure too short for its characteristics.
+    std::vector<uint8_t> formatted(SYSTEM_INFO_WAKEUP_TYPE - sizeof(s_SMBIOSHeader) + 1, 0);
+    formatted.back() = 9;
+    text = dump(SmbiosTableBuilder().add(1, 0x100, formatted));
+    EXPECT_NE(text.find("\nWake-up Type: \nRaw Data: "), std::string::npos) << text;
+    text = dump(SmbiosTableBuilder().add(0, 0x10, {0, 0, 0, 0, 0, 0x0F}));
+    EXPECT_NE(text.find("\nBIOS ROM Size: 1024K\nBIOS Characteristics: \n"), std::string::npos)
+        << text;
+    std::ostringstream none;
+    none << static_cast<const s_SMBIOSHeader*>(nullptr) << static_cast<const s_SMBIOSeps*>(nullptr);
+    EXPECT_EQ(none.str(), "");
 }
 
 }  // namespace
