@@ -1,4 +1,5 @@
-// A simulated board for the platform tests, and the text arguments they hand over.
+// A simulated board with its platform object (built from the settings at hand),
+// and the text arguments the platform tests hand over.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -6,16 +7,18 @@
 #include <cstring>
 #include <string>
 
+#include "platform/x86qm.h"
 #include "sim/machine.h"
 #include "sim/simos.h"
 
 struct SimBoard {
     explicit SimBoard(uint32_t hostBridgeId = HOST_BRIDGE_ID_PCH,
                       const std::string& part = "MX25L6445E")
-        : machine(BoardConfig{hostBridgeId, part, 0}), os(machine) {}
+        : machine(BoardConfig{hostBridgeId, part, 0}), os(machine), platform(&os) {}
 
     Machine machine;
     SimOS os;
+    x86QMPlatform platform;
 };
 
 // A text argument the way callers hand one over: an array the callee deletes.

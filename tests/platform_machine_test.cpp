@@ -38,12 +38,11 @@ TEST(FlashWriteGate, EnableSetsC0AndDisableClearsItRegister40StaysClear) {
     SimBoard board;
     board.machine.pciWrite(0, 3, 7, 0x40, 0x12345678 | BIT15);
     board.machine.pciWrite(0, 3, 7, 0xC0, 0x0F0F0000);
-    x86QMPlatform platform(&board.os);
 
-    platform.enableFlashWrite();
+    board.platform.enableFlashWrite();
     EXPECT_EQ(board.machine.pciRead(0, 3, 7, 0x40), 0x12345678u & ~BIT15);
     EXPECT_EQ(board.machine.pciRead(0, 3, 7, 0xC0), 0x0F0F0000u | BIT15);
-    platform.disableFlashWrite();
+    board.platform.disableFlashWrite();
     EXPECT_EQ(board.machine.pciRead(0, 3, 7, 0x40), 0x12345678u & ~BIT15);
     EXPECT_EQ(board.machine.pciRead(0, 3, 7, 0xC0), 0x0F0F0000u);
 }
@@ -55,11 +54,10 @@ TEST(ProgrammingMode, OnAndOffDriveTheLinesInOrder) {
                                    "in 0x84b 1 0xff|out 0x84b 1 0xef|sleep 64|";
     const std::string pulseEnd = "sleep 64|in 0x84b 1 0xff|out 0x84b 1 0xff|sleep 64|";
     SimBoard board;
-    x86QMPlatform platform(&board.os);
     board.os.setTracing(true);
     for (bool mode : {true, false}) {
         board.os.clearTrace();
-        platform.SetH8ProgrammingMode(mode);
+        board.platform.SetH8ProgrammingMode(mode);
         std::string trace;
         for (const TraceEntry& e : board.os.trace()) trace += formatTraceEntry(e) + "|";
         EXPECT_EQ(trace, mode ? pulseStart + "in 0x84e 1 0xff|out 0x84e 1 0xfe|" + pulseEnd
@@ -70,15 +68,14 @@ TEST(ProgrammingMode, OnAndOffDriveTheLinesInOrder) {
 
 TEST(GetChipset, EveryCallBuildsANewObjectAndAnUnknownPartNone) {
     SimBoard board;
-    x86QMPlatform platform(&board.os);
-    std::unique_ptr<Chipset> first(platform.getChipset());
-    std::unique_ptr<Chipset> second(platform.getChipset());
+    std::unique_ptr<Chipset> first(board.platform.getChipset());
+    std::unique_ptr<Chipset> second(board.platform.getChipset());
     ASSERT_NE(dynamic_cast<ich10spiChipset*>(first.get()), nullptr);
     ASSERT_NE(second, nullptr);
     EXPECT_NE(first.get(), second.get());
 
     SimBoard unknown(HOST_BRIDGE_ID_PCH, "unknown");
-    EXPECT_EQ(x86QMPlatform(&unknown.os).getChipset(), nullptr);
+    EXPECT_EQ(unknown.platform.getChipset(), nullptr);
 }
 
 }  // namespace

@@ -14,6 +14,10 @@
 namespace {
 
 uint8_t sum8(const uint8_t* p, size_t n) { return static_cast<uint8_t>(std::accumulate(p, p + n, 0)); }
+void put16(uint8_t* at, uint32_t value) {  // little-endian, low 16 bits
+    at[0] = static_cast<uint8_t>(value);
+    at[1] = static_cast<uint8_t>(value >> 8);
+}
 
 // A Moro 310 as the simulator's factory builds it, with a known identity, and a
 // blank new image from its image builder.
@@ -30,8 +34,6 @@ protected:
         image = buildNewImage(*machine);
         vpd = image.data() + image.size() - IMAGE_TOP_SIZE + IMAGE_VPD_BLOCK;
         record = vpd + 0x57;
-        asset = vpd - IMAGE_VPD_BLOCK + IMAGE_ASSET_BLOCK + 0x0B;
-        oem = vpd - IMAGE_VPD_BLOCK + IMAGE_OEM_BLOCK + 0x07;
         std::copy_n(runningVpd() - RUNNING_UUID_BELOW_VPD, 16, runningUuid);
     }
 
@@ -43,12 +45,6 @@ protected:
         k = to;
         std::copy(block.begin(), block.end(), runningVpd() - RUNNING_UUID_BELOW_VPD);
     }
-    void putRunningPointer(uint32_t trailerAt, uint16_t value) {
-        std::vector<uint8_t>& bank = machine->bank(machine->activeBank()).array();
-        bank[bank.size() - IMAGE_TOP_SIZE + trailerAt] = static_cast<uint8_t>(value);
-        bank[bank.size() - IMAGE_TOP_SIZE + trailerAt + 1] = static_cast<uint8_t>(value >> 8);
-    }
-
     // Runs modifyImage through the platform interface and returns standard output.
     std::string modify(unsigned char* mtm = nullptr, unsigned char* serial = nullptr,
                        unsigned char* assetTag = nullptr, s_UUIDStruc* uuid = nullptr) {
@@ -72,8 +68,8 @@ protected:
         put(vpd + 0x16, newSerial, 7);
         std::copy(runningVpd() + 0x1D, runningVpd() + 0x28, expected.data() + (vpd + 0x1D - image.data()));
         std::copy(newUuid, newUuid + 16, expected.data() + (record + 9 - image.data()));
-        put(asset, newAsset, 32);
-        if (newOem) put(oem, newOem, 32);
+        put(vpd - IMAGE_VPD_BLOCK + IMAGE_ASSET_BLOCK + 0x0B, newAsset, 32);
+        if (newOem) put(vpd - IMAGE_VPD_BLOCK + IMAGE_OEM_BLOCK + 0x07, newOem, 32);
         for (const uint8_t* sum : {vpd + 0x2F, record + 6, &image.end()[-2], &image.end()[-1]})
             expected[sum - image.data()] = *sum;
         const auto diff = std::mismatch(image.begin(), image.end(), expected.begin());
@@ -87,30 +83,30 @@ protected:
     SimOS os;
     x86QMPlatform platform;
     std::vector<uint8_t> image;
-    uint8_t *vpd, *record, *asset, *oem;
+    uint8_t *vpd, *record;
     uint32_t k = RUNNING_VPD_SHIFT;
     uint8_t runningUuid[16];
 };
 
-TEST_F(ModifyImage, CarriesEveryItemFromTheRunningBiosAndFixesAllChecksums) {
+// Items not given anew are carried from the running BIOS (the OEM text only
+// from a signed block); either way every checksum is fixed.
+TEST_F(ModifyImage, CarriesRunningItemsOrMergesNewOnesAndFixesAllChecksums) {
     runningVpd()[5] = 0x40;  // the checksum covers more than the named fields
-    const std::vector<uint8_t> before = image;
+    const std::vector<uint8_t> blank = image;
     EXPECT_EQ(modify(), "");
-    expectImage(before, "7ABC1D2", "S1X2Y3Z", runningUuid, "ASSET-0042", "Running OEM text");
-}
+    expectImage(blank, "7ABC1D2", "S1X2Y3Z", runningUuid, "ASSET-0042", "Running OEM text");
 
-TEST_F(ModifyImage, NewValuesReplaceRunningOnesWithTheirMessages) {
+    image = blank;
     std::vector<uint8_t>& bank = machine->bank(machine->activeBank()).array();
-    bank[bank.size() - IMAGE_TOP_SIZE + IMAGE_OEM_BLOCK + 3] = 'X';  // running "_OEX_": not carried
-    const std::vector<uint8_t> before = image;
+    bank[bank.size() - IMAGE_TOP_SIZE + IMAGE_OEM_BLOCK + 3] = 'X';  // running "_OEX_"
     s_UUIDStruc uuid{0x33221100, 0x5544, 0x7766, 0x88, 0x99, {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF}};
-    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&uuid);  // 00 11 22 ... FF
     EXPECT_EQ(modify(ownedText("ABC"), ownedText("S12"), ownedText("NEWTAG"), &uuid),
               "Merging in new machine type/model number ABC\n"
               "Merging in new serial number S12\n"
               "Merging in new UUID 33221100-5544-7766-8899-aabbccddeeff\n"
               "Merging in new asset tag NEWTAG\n");
-    expectImage(before, "ABC", "S12", bytes, "NEWTAG", nullptr);
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&uuid);  // 00 11 22 ... FF
+    expectImage(blank, "ABC", "S12", bytes, "NEWTAG", nullptr);
 }
 
 // The running block is searched for at offsets 0 to 0x2B of its window; without
@@ -145,23 +141,21 @@ TEST_F(ModifyImage, NeverWritesOutsideTheImageBuffer) {
     constexpr uint8_t GUARD_BYTE = 0x5A;
     std::mt19937 rng(12345);
     const uint32_t sizes[] = {0, 1, 2, 3, 0x1A, 0x1E, 0x20, 0x100, 0xFFFF, 0x10000, 0x10020};
+    std::vector<uint8_t>& bank = machine->bank(machine->activeBank()).array();
     for (int round = 0; round < 400; ++round) {
         SCOPED_TRACE(round);
         const uint32_t size = round < 44 ? sizes[round % 11] : 0x10000 + rng() % 0x400 - 0x200;
         moveRunningVpd(rng() % 0x2C);
         runningVpd()[5] = static_cast<uint8_t>(rng());
-        putRunningPointer(TRAILER_ASSET_PTR, static_cast<uint16_t>(rng()));
-        putRunningPointer(TRAILER_OEM_PTR, static_cast<uint16_t>(rng()));
+        put16(&bank[bank.size() - IMAGE_TOP_SIZE + TRAILER_ASSET_PTR], rng());
+        put16(&bank[bank.size() - IMAGE_TOP_SIZE + TRAILER_OEM_PTR], rng());
 
         std::vector<uint8_t> buffer(GUARD + size + GUARD, GUARD_BYTE);
         for (size_t i = GUARD; i < GUARD + size; ++i) buffer[i] = static_cast<uint8_t>(rng());
         // Pointers near the top of the window put blocks and fields across the end.
         if (size >= 0x20)
-            for (uint32_t at : {0x1Eu, 0x1Cu, 0x1Au}) {
-                const uint16_t p = static_cast<uint16_t>(rng() % 2 ? 0xFF80 + rng() % 0x80 : rng());
-                buffer[GUARD + size - at] = static_cast<uint8_t>(p);
-                buffer[GUARD + size - at + 1] = static_cast<uint8_t>(p >> 8);
-            }
+            for (uint32_t at : {0x1Eu, 0x1Cu, 0x1Au})
+                put16(&buffer[GUARD + size - at], rng() % 2 ? 0xFF80 + rng() % 0x80 : rng());
         s_FirmwareFile file{nullptr, 0, size};
         s_UUIDStruc uuid{};
         testing::internal::CaptureStdout();
