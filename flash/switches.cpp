@@ -72,7 +72,7 @@ struct FileCloser {
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 bool hasRegionMark(std::FILE* file) {
-    unsigned char head[REGION_PROBE_SIZE];
+    unsigned char head[REGION_PROBE_SIZE] = {};  // bytes past a short file read as 0
     std::size_t got = std::fread(head, 1, sizeof head, file);
     return got > REGION_MARK_OFFSET + 1 && head[REGION_MARK_OFFSET] == REGION_MARK_0 &&
            head[REGION_MARK_OFFSET + 1] == REGION_MARK_1;
