@@ -3,17 +3,6 @@
 // Each reports its device as unavailable, quietly.
 #include "os/linos.h"
 
-namespace {
-constexpr unsigned int SP_STATUS_UNAVAILABLE = 0xFFFFFFFFu;
-constexpr int SP6_OPEN_FAILED = -1;
-constexpr int SP6_CLOSE_DONE = 0;
-constexpr int SP6_REQUEST_UNAVAILABLE = 8;
-constexpr int H8_UNAVAILABLE = -1;
-constexpr int H8_NOTHING_TO_CLOSE = 0;  // no notice was ever sent
-constexpr int USB_NOT_FOUND = 0;
-constexpr int USB_CLOSED = 1;
-}  // namespace
-
 unsigned int LinOS::spOpenSPDriver(void**, unsigned int, unsigned int) {
     return SP_STATUS_UNAVAILABLE;
 }

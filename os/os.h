@@ -10,6 +10,17 @@ struct H8cmd_s {
     unsigned char data[64];  // up to 63 data bytes followed by the checksum
 };
 
+// What a host answers for a device or driver library that is not there
+// (the H8, bridge and USB operations); the callers treat these as failures.
+constexpr unsigned int SP_STATUS_UNAVAILABLE = 0xFFFFFFFFu;  // sp* bridges: no library
+constexpr int SP6_OPEN_FAILED = -1;          // bmcOpenSP6Driver
+constexpr int SP6_CLOSE_DONE = 0;            // bmcCloseSP6Driver
+constexpr int SP6_REQUEST_UNAVAILABLE = 8;   // bmcSendSP6Request
+constexpr int H8_UNAVAILABLE = -1;           // h8init, h8readcommand, h8writecommand, h8pollcommand
+constexpr int H8_NOTHING_TO_CLOSE = 0;       // h8destroy: no notice was ever sent
+constexpr int USB_NOT_FOUND = 0;             // UsbDrive_FindDevice, UsbDrive_Open, UsbDrive_Write
+constexpr int USB_CLOSED = 1;                // UsbDrive_Close
+
 class OS {
 public:
     virtual void preexec() = 0;                                              // 0

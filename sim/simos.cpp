@@ -3,14 +3,6 @@
 #include <cstring>
 
 namespace {
-// What the host layer answers when a driver or device is not there.
-constexpr unsigned int SP_DRIVER_ABSENT = 0xFFFFFFFFu;
-constexpr int SP6_OPEN_FAILED = -1;
-constexpr int SP6_CLOSE_OK = 0;
-constexpr int SP6_SEND_NO_DRIVER = 8;
-constexpr int H8_ABSENT = -1;
-constexpr int USB_NOT_FOUND = 0;
-constexpr int USB_CLOSE_DONE = 1;
 constexpr int REBOOT_RECORDED = 0;
 constexpr unsigned WIDTH_BYTE = 1, WIDTH_WORD = 2, WIDTH_DWORD = 4;
 }  // namespace
@@ -79,24 +71,24 @@ void SimOS::pipelineEnd() { call("pipelineend"); }
 unsigned int SimOS::spOpenSPDriver(void** handle, unsigned int, unsigned int) {
     call("spopenspdriver");
     if (handle != nullptr) *handle = nullptr;
-    return SP_DRIVER_ABSENT;
+    return SP_STATUS_UNAVAILABLE;
 }
 
 unsigned int SimOS::spOpenSPDriverNode(void** handle, unsigned int, unsigned int, unsigned int*,
                                        unsigned int) {
     call("spopenspdrivernode");
     if (handle != nullptr) *handle = nullptr;
-    return SP_DRIVER_ABSENT;
+    return SP_STATUS_UNAVAILABLE;
 }
 
 unsigned int SimOS::spSystemDataIO(void*, unsigned char*, unsigned int) {
     call("spsystemdataio");
-    return SP_DRIVER_ABSENT;
+    return SP_STATUS_UNAVAILABLE;
 }
 
 unsigned int SimOS::spCloseSPDriver(void*, unsigned int) {
     call("spclosespdriver");
-    return SP_DRIVER_ABSENT;
+    return SP_STATUS_UNAVAILABLE;
 }
 
 int SimOS::bmcOpenSP6Driver(void** handle, void*) {
@@ -107,14 +99,14 @@ int SimOS::bmcOpenSP6Driver(void** handle, void*) {
 
 int SimOS::bmcCloseSP6Driver(void*, void*) {
     call("bmcclosesp6driver");
-    return SP6_CLOSE_OK;
+    return SP6_CLOSE_DONE;
 }
 
 int SimOS::bmcSendSP6Request(void*, unsigned char, unsigned char, unsigned char*, unsigned short,
                              unsigned char, unsigned char*, unsigned short*, unsigned char*,
                              void*) {
     call("bmcsendsp6request");
-    return SP6_SEND_NO_DRIVER;
+    return SP6_REQUEST_UNAVAILABLE;
 }
 
 void SimOS::sleep(unsigned int milliseconds) {
@@ -125,23 +117,23 @@ void SimOS::sleep(unsigned int milliseconds) {
 
 int SimOS::h8init() {
     call("h8init");
-    return H8_ABSENT;
+    return H8_UNAVAILABLE;
 }
 int SimOS::h8destroy() {
     call("h8destroy");
-    return H8_ABSENT;
+    return H8_NOTHING_TO_CLOSE;  // as the Linux host: no notice was ever sent
 }
 int SimOS::h8readcommand(H8cmd_s*) {
     call("h8readcommand");
-    return H8_ABSENT;
+    return H8_UNAVAILABLE;
 }
 int SimOS::h8writecommand(H8cmd_s*) {
     call("h8writecommand");
-    return H8_ABSENT;
+    return H8_UNAVAILABLE;
 }
 int SimOS::h8pollcommand(H8cmd_s*) {
     call("h8pollcommand");
-    return H8_ABSENT;
+    return H8_UNAVAILABLE;
 }
 
 int SimOS::reboot() {
@@ -165,7 +157,7 @@ int SimOS::UsbDrive_Open(char*, char*) {
 }
 int SimOS::UsbDrive_Close() {
     call("usbdrive_close");
-    return USB_CLOSE_DONE;
+    return USB_CLOSED;
 }
 int SimOS::UsbDrive_Write(char*, unsigned long) {
     call("usbdrive_write");
