@@ -6,6 +6,7 @@
 
 #include "chipset/ich10spi.h"
 #include "flash/flashbios.h"
+#include "flash/machine_lock.h"
 #include "flash/settings.h"
 #include "os/os.h"
 #include "platform/platform.h"
@@ -158,6 +159,11 @@ int identify_plat(OS* os, char* text) {
 
 int runSequence() {
     OS* os = osInit();
+    const int locked = lockMachineOrRefuse(os);
+    if (locked != 0) {
+        osDestroy(os);
+        return locked;
+    }
     Platform* platform = platInit(os);
 
     if (platform->identify() == 0) {

@@ -3,6 +3,7 @@
 #include "os/kernel.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -95,12 +96,14 @@ int realIoctl(int fd, unsigned long request, void* argument) {
 }
 int realUsleep(unsigned int microseconds) { return ::usleep(microseconds); }
 int realSystem(const char* command) { return std::system(command); }
+int realCreate(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+int realFlock(int fd, int operation) { return ::flock(fd, operation); }
 
 const KernelCalls kProductionKernel = {
     realIopl,   realIoperm, realOpen,   realClose,  realMmap,   realMunmap,
     realInb,    realInw,    realInl,    realOutb,   realOutw,   realOutl,
     realPeek8,  realPoke8,  realPoke16, realPoke32, realSocket, realIoctl,
-    realUsleep, realSystem,
+    realUsleep, realSystem, realCreate, realFlock,
 };
 
 }  // namespace

@@ -38,6 +38,10 @@ struct KernelCalls {
     int (*ioctl)(int fd, unsigned long request, void* argument);
     int (*usleep)(unsigned int microseconds);
     int (*system)(const char* command);
+
+    // The machine lock: a file created if missing, then flock(2) on it.
+    int (*create)(const char* path, int flags, mode_t mode);
+    int (*flock)(int fd, int operation);
 };
 
 // The table bound to the real kernel calls and x86 instructions.

@@ -24,11 +24,15 @@ LinOS::LinOS(const KernelCalls& kernelCalls) : kernel(&kernelCalls) {
     smbusBase = 0;
     spNoticeTime = 0;
     spDriverHandle = nullptr;
+    machineLockFd = -1;
 }
 
 LinOS::~LinOS() {
     privateIoportCleanup();
     privateMemCleanup();
+    if (machineLockFd >= 0) {
+        kernel->close(machineLockFd);  // gives the lock back
+    }
 }
 
 void LinOS::preexec() {}

@@ -22,6 +22,10 @@ constexpr const char* PHYS_MEM_DEVICE = "/dev/mem";
 constexpr const char* MAC_INTERFACE = "eth0";
 constexpr unsigned int MAC_ADDRESS_SIZE = 6;
 
+// The lock every lromup on this machine takes before it touches the hardware.
+constexpr const char* MACHINE_LOCK_PATH = "/run/lock/lromup.lock";
+constexpr unsigned int MACHINE_LOCK_MODE = 0600;
+
 // One run of consecutive ports granted by ioperm.
 struct s_IoportRange {
     unsigned short first;
@@ -80,6 +84,7 @@ public:
     int UsbDrive_Open(char* vendor, char* product) override;
     int UsbDrive_Close() override;
     int UsbDrive_Write(char* data, unsigned long length) override;
+    int lockMachine() override;
 
     // Read-only views of the object's state, for diagnostics and tests.
     const s_IoportRange* portRanges() const { return ioportRanges; }
@@ -117,4 +122,5 @@ private:
     std::time_t spNoticeTime;     // last notice to the service processor; -1: no driver
     void* spDriverHandle;         // service-processor driver handle for H8 traffic
     const KernelCalls* kernel;
+    int machineLockFd;            // open and locked lock file; -1 before lockMachine
 };

@@ -21,6 +21,12 @@ constexpr int H8_NOTHING_TO_CLOSE = 0;       // h8destroy: no notice was ever se
 constexpr int USB_NOT_FOUND = 0;             // UsbDrive_FindDevice, UsbDrive_Open, UsbDrive_Write
 constexpr int USB_CLOSED = 1;                // UsbDrive_Close
 
+// What lockMachine answers: the run now owns the machine, another updater
+// owns it, or the lock could not be taken at all.
+constexpr int OS_LOCK_TAKEN = 0;
+constexpr int OS_LOCK_BUSY = 1;
+constexpr int OS_LOCK_FAILED = 2;
+
 class OS {
 public:
     virtual void preexec() = 0;                                              // 0
@@ -62,6 +68,9 @@ public:
     virtual int UsbDrive_Open(char* vendor, char* product) = 0;              // 27
     virtual int UsbDrive_Close() = 0;                                        // 28
     virtual int UsbDrive_Write(char* data, unsigned long length) = 0;        // 29
+    // Makes this run the only updater of the machine until the host object is
+    // destroyed (or the process ends); never waits.
+    virtual int lockMachine() = 0;                                           // 30
 
 protected:
     OS() = default;

@@ -1,6 +1,6 @@
 #include "sim/machine_dir.h"
 
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
@@ -11,6 +11,7 @@
 #include <sstream>
 #include <vector>
 
+#include "sim/dir_files.h"
 #include "sim/machine.h"
 #include "sim/models.h"
 #include "sim/sha256.h"
@@ -29,31 +30,51 @@ bool fail(std::string* error, const std::string& why) {
     return false;
 }
 
-std::string joinPath(const std::string& dir, const char* name) { return dir + "/" + name; }
+constexpr size_t TEXT_LIMIT = 1 << 16;
+constexpr int LOAD_ATTEMPTS = 5;         // a reader racing saves reads again this often
+constexpr useconds_t LOAD_RETRY_US = 20000;
 
-bool writeFileAtomic(const std::string& path, const void* data, size_t size, std::string* error) {
-    std::string temp = path + ".tmp";
-    FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) return fail(error, "cannot write " + temp + ": " + std::strerror(errno));
-    bool ok = std::fwrite(data, 1, size, f) == size;
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
-        std::remove(temp.c_str());
-        return fail(error, "cannot write " + path);
-    }
+// The index's body and its checksum line, when the checksum holds.
+bool splitIndex(const std::string& dir, const std::string& text, std::string& body,
+                std::string& sum, std::string* error) {
+    size_t sumAt = text.rfind("checksum: ");
+    if (sumAt == std::string::npos || (sumAt != 0 && text[sumAt - 1] != '\n'))
+        return fail(error, dir + "/machine.txt: no checksum line");
+    body = text.substr(0, sumAt);
+    sum = sha256Hex(reinterpret_cast<const uint8_t*>(body.data()), body.size());
+    if (text.substr(sumAt) != "checksum: " + sum + "\n")
+        return fail(error, dir + "/machine.txt: checksum mismatch (file damaged)");
     return true;
 }
 
-bool readFile(const std::string& path, std::vector<uint8_t>& out, size_t limit,
-              std::string* error) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) return fail(error, "missing " + path);
-    std::streamoff size = in.tellg();
-    if (size < 0 || size_t(size) > limit) return fail(error, "unexpected size of " + path);
-    out.resize(size_t(size));
-    in.seekg(0);
-    if (!in.read(reinterpret_cast<char*>(out.data()), size)) return fail(error, "cannot read " + path);
+bool readIndex(const DirHandle& dir, std::string& text, std::string* error) {
+    std::vector<uint8_t> raw;
+    if (!readDirFile(dir, TEXT_FILE, TEXT_LIMIT, raw, error)) return false;
+    text.assign(raw.begin(), raw.end());
     return true;
+}
+
+std::map<std::string, std::string> indexKeys(const std::string& body) {
+    std::map<std::string, std::string> keys;
+    std::istringstream lines(body);
+    for (std::string line; std::getline(lines, line);) {
+        size_t colon = line.find(": ");
+        if (colon == std::string::npos) continue;
+        keys[line.substr(0, colon)] = line.substr(colon + 2);
+    }
+    return keys;
+}
+
+// The files the index records, with their digests (for settling a save).
+std::vector<std::pair<std::string, std::string>> recordedFiles(const DirHandle& dir) {
+    std::vector<std::pair<std::string, std::string>> files;
+    std::string text, body, sum;
+    if (!readIndex(dir, text, nullptr) || !splitIndex(dir.path(), text, body, sum, nullptr))
+        return files;
+    const std::string prefix = "sha256.";
+    for (const auto& [key, value] : indexKeys(body))
+        if (key.rfind(prefix, 0) == 0) files.emplace_back(key.substr(prefix.size()), value);
+    return files;
 }
 
 std::string hex(uint64_t value, int digits) {
@@ -69,8 +90,18 @@ std::string digest(const std::vector<uint8_t>& data) { return sha256Hex(data.dat
 
 bool saveMachineDir(const std::string& dir, Machine& machine, const MachineRecord& record,
                     std::string* error) {
-    if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
-        return fail(error, "cannot create " + dir + ": " + std::strerror(errno));
+    DirHandle handle;
+    if (!handle.open(dir, true, error) || !settleFileSet(handle, recordedFiles(handle), error))
+        return false;
+
+    // The binary files, in the order they are saved; each gets its digest line.
+    const std::vector<uint8_t> state = machine.saveVolatileState();
+    const std::vector<SavedFile> files = {
+        {BANK_FILES[0], &machine.bank(0).array()},
+        {BANK_FILES[1], &machine.bank(1).array()},
+        {LEGACY_FILE, &machine.legacyArea()},
+        {VOLATILE_FILE, &state},
+    };
 
     std::ostringstream text;
     text << "format: " << FORMAT_TAG << "\n";
@@ -78,66 +109,50 @@ bool saveMachineDir(const std::string& dir, Machine& machine, const MachineRecor
     text << "host_bridge: " << hex(machine.config().hostBridgeId, 8) << "\n";
     text << "flash_part: " << machine.config().partName << "\n";
     text << "active_bank: " << machine.activeBank() << "\n";
-    for (int i = 0; i < 2; ++i) {
-        const std::vector<uint8_t>& array = machine.bank(i).array();
-        if (!writeFileAtomic(joinPath(dir, BANK_FILES[i]), array.data(), array.size(), error))
-            return false;
+    for (int i = 0; i < 2; ++i)
         text << "status_register." << i << ": " << hex(machine.bank(i).status(), 2) << "\n";
-        text << "sha256." << BANK_FILES[i] << ": " << digest(array) << "\n";
-    }
-    const std::vector<uint8_t>& legacy = machine.legacyArea();
-    if (!writeFileAtomic(joinPath(dir, LEGACY_FILE), legacy.data(), legacy.size(), error))
-        return false;
-    text << "sha256." << LEGACY_FILE << ": " << digest(legacy) << "\n";
-    const std::vector<uint8_t> state = machine.saveVolatileState();
-    if (!writeFileAtomic(joinPath(dir, VOLATILE_FILE), state.data(), state.size(), error))
-        return false;
-    text << "sha256." << VOLATILE_FILE << ": " << digest(state) << "\n";
+    for (const SavedFile& f : files) text << "sha256." << f.name << ": " << digest(*f.bytes) << "\n";
+    text << "saved_runs: " << record.savedRuns << "\n";
     text << "last_run.virtual_ns: " << record.lastRunNs << "\n";
     text << "last_run.erased_bytes: " << record.lastErasedBytes << "\n";
     text << "last_run.programmed_bytes: " << record.lastProgrammedBytes << "\n";
     std::string body = text.str();
     body += "checksum: " + sha256Hex(reinterpret_cast<const uint8_t*>(body.data()), body.size()) +
             "\n";
-    return writeFileAtomic(joinPath(dir, TEXT_FILE), body.data(), body.size(), error);
+    return commitFileSet(handle, files, TEXT_FILE, body, error);
 }
 
-std::unique_ptr<Machine> loadMachineDir(const std::string& dir, MachineRecord& record,
-                                        std::string* error) {
-    std::vector<uint8_t> raw;
-    if (!readFile(joinPath(dir, TEXT_FILE), raw, 1 << 16, error)) return nullptr;
-    std::string text(raw.begin(), raw.end());
-    size_t sumAt = text.rfind("checksum: ");
-    if (sumAt == std::string::npos || (sumAt != 0 && text[sumAt - 1] != '\n')) {
-        fail(error, dir + "/machine.txt: no checksum line");
-        return nullptr;
-    }
-    std::string body = text.substr(0, sumAt);
-    std::string expected =
-        sha256Hex(reinterpret_cast<const uint8_t*>(body.data()), body.size());
-    if (text.substr(sumAt) != "checksum: " + expected + "\n") {
-        fail(error, dir + "/machine.txt: checksum mismatch (file damaged)");
-        return nullptr;
-    }
+std::string machineDirStamp(const std::string& dir) {
+    DirHandle handle;
+    std::string text, body, sum;
+    if (!handle.open(dir, false, nullptr) || !readIndex(handle, text, nullptr) ||
+        !splitIndex(dir, text, body, sum, nullptr))
+        return "";
+    return sum;
+}
 
-    std::map<std::string, std::string> keys;
-    std::istringstream lines(body);
-    for (std::string line; std::getline(lines, line);) {
-        size_t colon = line.find(": ");
-        if (colon == std::string::npos) continue;
-        keys[line.substr(0, colon)] = line.substr(colon + 2);
-    }
+namespace {
+
+std::unique_ptr<Machine> loadOnce(const DirHandle& handle, MachineRecord& record,
+                                  std::string* error) {
+    const std::string& dir = handle.path();
+    std::string text, body;
+    if (!readIndex(handle, text, error) || !splitIndex(dir, text, body, record.stamp, error))
+        return nullptr;
+    std::map<std::string, std::string> keys = indexKeys(body);
+
     auto need = [&](const char* key, std::string& out) {
         auto it = keys.find(key);
         if (it == keys.end()) return fail(error, dir + "/machine.txt: no '" + key + "'");
         out = it->second;
         return true;
     };
-    std::string format, hostBridge, part, bank, status[2], runNs, erased, programmed;
+    std::string format, hostBridge, part, bank, status[2], runs, runNs, erased, programmed;
     if (!need("format", format) || !need("model", record.model) ||
         !need("host_bridge", hostBridge) || !need("flash_part", part) ||
         !need("active_bank", bank) || !need("status_register.0", status[0]) ||
-        !need("status_register.1", status[1]) || !need("last_run.virtual_ns", runNs) ||
+        !need("status_register.1", status[1]) || !need("saved_runs", runs) ||
+        !need("last_run.virtual_ns", runNs) ||
         !need("last_run.erased_bytes", erased) || !need("last_run.programmed_bytes", programmed))
         return nullptr;
     if (format != FORMAT_TAG) {
@@ -149,7 +164,7 @@ std::unique_ptr<Machine> loadMachineDir(const std::string& dir, MachineRecord& r
     if (!parseUnsigned(hostBridge, hostId) || hostId > 0xFFFFFFFFu || !info ||
         !parseUnsigned(bank, bankNo) || bankNo > 1 || !parseUnsigned(status[0], sr[0]) ||
         sr[0] > 0xFF || !parseUnsigned(status[1], sr[1]) || sr[1] > 0xFF ||
-        !parseUnsigned(runNs, record.lastRunNs) || !parseUnsigned(erased, record.lastErasedBytes) ||
+        !parseUnsigned(runs, record.savedRuns) || !parseUnsigned(runNs, record.lastRunNs) || !parseUnsigned(erased, record.lastErasedBytes) ||
         !parseUnsigned(programmed, record.lastProgrammedBytes)) {
         fail(error, dir + "/machine.txt: a value is malformed");
         return nullptr;
@@ -158,12 +173,12 @@ std::unique_ptr<Machine> loadMachineDir(const std::string& dir, MachineRecord& r
     // Binary files: right size and the digest machine.txt recorded.
     auto loadChecked = [&](const char* name, size_t size, size_t limit,
                            std::vector<uint8_t>& out) {
-        std::string path = joinPath(dir, name);
-        if (!readFile(path, out, limit, error)) return false;
-        if (size != 0 && out.size() != size) return fail(error, "unexpected size of " + path);
         std::string recorded;
-        if (!need((std::string("sha256.") + name).c_str(), recorded)) return false;
-        if (digest(out) != recorded) return fail(error, path + " does not match machine.txt");
+        if (!need((std::string("sha256.") + name).c_str(), recorded) ||
+            !readRecordedFile(handle, name, recorded, limit, out, error))
+            return false;
+        if (size != 0 && out.size() != size)
+            return fail(error, "unexpected size of " + handle.pathOf(name));
         return true;
     };
     std::vector<uint8_t> arrays[2], legacy, state;
@@ -191,11 +206,32 @@ std::unique_ptr<Machine> loadMachineDir(const std::string& dir, MachineRecord& r
     return machine;
 }
 
+}  // namespace
+
+std::unique_ptr<Machine> loadMachineDir(const std::string& dir, MachineRecord& record,
+                                        std::string* error) {
+    DirHandle handle;
+    if (!handle.open(dir, false, error)) return nullptr;
+    for (int attempt = 1;; ++attempt) {
+        std::string why;
+        std::unique_ptr<Machine> machine = loadOnce(handle, record, &why);
+        if (machine) return machine;
+        // A save committed while the files were read: read the new one.
+        if (attempt == LOAD_ATTEMPTS || machineDirStamp(dir) == record.stamp) {
+            fail(error, why);
+            return nullptr;
+        }
+        ::usleep(LOAD_RETRY_US);
+    }
+}
+
 bool parseUnsigned(const std::string& text, uint64_t& value) {
     if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return false;
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    if (hex && !std::isxdigit(static_cast<unsigned char>(text[2]))) return false;
     char* end = nullptr;
     errno = 0;
-    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+    unsigned long long v = std::strtoull(text.c_str(), &end, hex ? 16 : 10);
     if (errno != 0 || *end != '\0') return false;
     value = v;
     return true;

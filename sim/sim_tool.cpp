@@ -17,9 +17,12 @@
 #include "os/os.h"
 #include "sim/board_image.h"
 #include "sim/machine.h"
+#include "sim/dir_files.h"
 #include "sim/machine_dir.h"
 #include "sim/models.h"
 #include "sim/sha256.h"
+#include "sim/sim_commands.h"
+#include "sim/sim_faults.h"
 #include "sim/simos.h"
 #include "sim/smbios_builder.h"
 
@@ -30,92 +33,19 @@ const char USAGE[] =
     "                          [--part NAME] [--bios-version TEXT] [--product TEXT] [--serial TEXT]\n"
     "                          [--mtm TEXT] [--uuid UUID] [--asset TEXT|none] [--oem TEXT|none]\n"
     "                          [--no-vpd] [--crtm] [--active-bank primary|backup] [--legacy-area FILE]\n"
+    "                          [--force]\n"
     "       lromup-sim image DIR FILE [--whole|--region] [--seed N]\n"
-    "       lromup-sim run DIR [--trace FILE] [--fault FAULT]... -- ARG...\n"
-    "         faults: hw-cycle-hang, sw-cycle-hang, fcerr@ADDR, wp-stuck-low, power-cut@N\n"
     "       lromup-sim show DIR\n"
-    "       lromup-sim read DIR primary|backup FILE\n";
+    "       lromup-sim read DIR primary|backup FILE\n"
+    "       lromup-sim run DIR [--trace FILE] [--fault FAULT]... -- ARG...\n";
 
-int usage(const std::string& why) {
-    std::cerr << "lromup-sim: " << why << "\n" << USAGE;
-    return SIM_TOOL_USAGE;
+std::string usageText() {
+    return std::string(USAGE) + "         faults: " + faultNames() + "\n";
 }
 
-int failed(const std::string& why) {
-    std::cerr << "lromup-sim: " << why << "\n";
-    return SIM_TOOL_FAILED;
-}
+int usage(const std::string& why) { return toolUsage(why); }
+int failed(const std::string& why) { return toolFailed(why); }
 
-
-bool readWholeFile(const std::string& path, std::vector<uint8_t>& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
-
-bool writeWholeFile(const std::string& path, const std::vector<uint8_t>& data) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
-    return bool(out.flush());
-}
-
-// ---- new ----
-int cmdNew(const std::vector<std::string>& args) {
-    if (args.empty() || args[0].rfind("--", 0) == 0) return usage("new: no machine directory");
-    const std::string dir = args[0];
-    MachineOptions o;
-    for (size_t i = 1; i < args.size(); ++i) {
-        const std::string& flag = args[i];
-        if (flag == "--no-vpd") { o.noVpd = true; continue; }
-        if (flag == "--crtm") { o.crtm = true; continue; }
-        if (i + 1 >= args.size()) return usage("new: " + flag + " needs a value");
-        const std::string& v = args[++i];
-        if (flag == "--model") {
-            if (!findBoardModel(v)) return usage("new: unknown model '" + v + "'");
-            o.model = v;
-        } else if (flag == "--host-bridge") {
-            if (!parseHostBridge(v, o.hostBridgeId) || o.hostBridgeId == 0)
-                return usage("new: host bridge must be pch, ich or 0xHHHHHHHH, not '" + v + "'");
-        } else if (flag == "--part") {
-            if (!findFlashPart(v)) return usage("new: unknown flash part '" + v + "'");
-            o.partName = v;
-        } else if (flag == "--bios-version") {
-            o.biosVersion = v;
-        } else if (flag == "--product") {
-            o.product = v;
-        } else if (flag == "--serial") {
-            o.serial = v;
-        } else if (flag == "--mtm") {
-            o.mtm = v;
-        } else if (flag == "--uuid") {
-            o.uuid = v;
-        } else if (flag == "--asset") {
-            if (v == "none") o.noAsset = true;
-            else o.asset = v;
-        } else if (flag == "--oem") {
-            if (v == "none") o.noOem = true;
-            else o.oem = v;
-        } else if (flag == "--active-bank") {
-            if (v == "primary") o.activeBank = 0;
-            else if (v == "backup") o.activeBank = 1;
-            else return usage("new: --active-bank takes primary or backup, not '" + v + "'");
-        } else if (flag == "--legacy-area") {
-            if (!readWholeFile(v, o.legacyArea)) return failed("cannot read " + v);
-            if (o.legacyArea.size() != LEGACY_AREA_SIZE)
-                return failed(v + ": a legacy area image must be 65536 bytes");
-        } else {
-            return usage("new: unknown option '" + flag + "'");
-        }
-    }
-    std::string error;
-    std::unique_ptr<Machine> m = buildMachine(o, &error);
-    if (!m) return usage("new: " + error);
-    MachineRecord record;
-    record.model = o.model;
-    if (!saveMachineDir(dir, *m, record, &error)) return failed(error);
-    return SIM_TOOL_OK;
-}
 
 // ---- image ----
 int cmdImage(const std::vector<std::string>& args) {
@@ -138,7 +68,7 @@ int cmdImage(const std::vector<std::string>& args) {
     if (!m) return failed(error);
     std::vector<uint8_t> image = buildNewImage(*m, kind, uint32_t(seed));
     if (image.empty()) return failed("image: this machine's flash part is too small for an image");
-    if (!writeWholeFile(args[1], image)) return failed("cannot write " + args[1]);
+    if (!writeUserFile(args[1], image, &error)) return failed(error);
     return SIM_TOOL_OK;
 }
 
@@ -179,7 +109,8 @@ int cmdShow(const std::vector<std::string>& args) {
         const std::vector<uint8_t>& a = m->bank(i).array();
         std::cout << "sha256." << BANK_NAMES[i] << ": " << sha256Hex(a.data(), a.size()) << "\n";
     }
-    std::cout << "last_run.virtual_ms: " << record.lastRunNs / SIM_NS_PER_MS << "\n"
+    std::cout << "saved_runs: " << record.savedRuns << "\n"
+              << "last_run.virtual_ms: " << record.lastRunNs / SIM_NS_PER_MS << "\n"
               << "last_run.erased_bytes: " << record.lastErasedBytes << "\n"
               << "last_run.programmed_bytes: " << record.lastProgrammedBytes << "\n";
     return SIM_TOOL_OK;
@@ -196,162 +127,21 @@ int cmdRead(const std::vector<std::string>& args) {
     std::string error;
     std::unique_ptr<Machine> m = loadMachineDir(args[0], record, &error);
     if (!m) return failed(error);
-    if (!writeWholeFile(args[2], m->bank(bank).array())) return failed("cannot write " + args[2]);
+    if (!writeUserFile(args[2], m->bank(bank).array(), &error)) return failed(error);
     return SIM_TOOL_OK;
 }
 
-// ---- run ----
-// One run of the updater on a loaded machine. The updater may end the process
-// from deep inside (exit) and the power may fail in the middle of a flash
-// operation; either way the machine must be saved as it stands, so the run's
-// state is reachable from an exit handler and from the part callbacks.
-struct RunState {
-    std::string dir;
-    std::string tracePath;
-    MachineRecord record;
-    std::unique_ptr<Machine> machine;
-    SimOS* host = nullptr;  // the live host object, while the updater holds one
-    bool traceWritten = false;
-    bool finished = false;
-};
-RunState* g_run = nullptr;
-
-void writeRunTrace(SimOS& host) {
-    if (g_run->tracePath.empty() || g_run->traceWritten) return;
-    g_run->traceWritten = true;
-    if (!host.writeTrace(g_run->tracePath))
-        std::cerr << "lromup-sim: cannot write the trace to " << g_run->tracePath << "\n";
-}
-
-OS* createRunHost() {
-    auto* host = new SimOS(*g_run->machine);
-    host->setTracing(!g_run->tracePath.empty());
-    g_run->host = host;
-    return host;
-}
-
-void destroyRunHost(OS* os) {
-    auto* host = static_cast<SimOS*>(os);
-    if (!host) return;
-    writeRunTrace(*host);
-    if (g_run->host == host) g_run->host = nullptr;
-    delete host;
-}
-
-// Saves the machine after the run, however it ended. Returns false when the
-// directory could not be written.
-bool finishRun() {
-    if (!g_run || g_run->finished) return true;
-    g_run->finished = true;
-    std::cout.flush();
-    std::fflush(stdout);
-    if (g_run->host) writeRunTrace(*g_run->host);
-    if (!g_run->tracePath.empty() && !g_run->traceWritten) {
-        // The updater ended before it made a host object: no host calls.
-        g_run->traceWritten = true;
-        if (!writeTraceFile(g_run->tracePath, {}))
-            std::cerr << "lromup-sim: cannot write the trace to " << g_run->tracePath << "\n";
-    }
-    Machine& m = *g_run->machine;
-    g_run->record.lastRunNs = m.clock().ns;
-    g_run->record.lastErasedBytes = m.bank(0).erasedBytes() + m.bank(1).erasedBytes();
-    g_run->record.lastProgrammedBytes = m.bank(0).programmedBytes() + m.bank(1).programmedBytes();
-    std::string error;
-    if (!saveMachineDir(g_run->dir, m, g_run->record, &error)) {
-        std::cerr << "lromup-sim: " << error << "\n";
-        return false;
-    }
-    return true;
-}
-
-void finishRunAtExit() { finishRun(); }
-
-// Cuts the run short when the machine reports that the power failed.
-void armPowerCut(Machine& m) {
-    for (int i = 0; i < 2; ++i) {
-        FlashPart& part = m.bank(i);
-        std::function<bool()> inner = part.onOperationStart;
-        part.onOperationStart = [inner, &m] {
-            if (inner && inner()) return true;
-            if (!m.powerLost()) return false;
-            finishRun();
-            std::fflush(stderr);
-            _exit(SIM_TOOL_POWER_CUT);
-        };
-    }
-}
-
-struct Faults {
-    bool hwHang = false, swHang = false, wpStuck = false;
-    bool fcerr = false;
-    uint32_t fcerrAddress = 0;
-    bool powerCut = false;
-    uint64_t powerCutAt = 0;  // 1-based operation number
-};
-
-bool parseFault(const std::string& fault, Faults& f) {
-    uint64_t n = 0;
-    if (fault == "hw-cycle-hang") f.hwHang = true;
-    else if (fault == "sw-cycle-hang") f.swHang = true;
-    else if (fault == "wp-stuck-low") f.wpStuck = true;
-    else if (fault.rfind("fcerr@", 0) == 0 && parseUnsigned(fault.substr(6), n) && n <= 0xFFFFFFFFu) {
-        f.fcerr = true;
-        f.fcerrAddress = uint32_t(n);
-    } else if (fault.rfind("power-cut@", 0) == 0 && parseUnsigned(fault.substr(10), n) && n >= 1) {
-        f.powerCut = true;
-        f.powerCutAt = n;
-    } else {
-        return false;
-    }
-    return true;
-}
-
-int cmdRun(const std::vector<std::string>& args) {
-    if (args.empty() || args[0] == "--") return usage("run: no machine directory");
-    RunState* run = new RunState;  // lives until the process ends: exit handlers use it
-    run->dir = args[0];
-    Faults faults;
-    size_t i = 1;
-    for (; i < args.size() && args[i] != "--"; ++i) {
-        if (args[i] == "--trace" && i + 1 < args.size()) {
-            run->tracePath = args[++i];
-        } else if (args[i] == "--fault" && i + 1 < args.size()) {
-            if (!parseFault(args[++i], faults)) return usage("run: unknown fault '" + args[i] + "'");
-        } else {
-            return usage("run: unknown option '" + args[i] + "' (updater arguments follow --)");
-        }
-    }
-    if (i >= args.size()) return usage("run: the updater's arguments must follow --");
-
-    std::string error;
-    run->machine = loadMachineDir(run->dir, run->record, &error);
-    if (!run->machine) return failed(error);
-    Machine& m = *run->machine;
-    m.powerOn();
-    if (faults.hwHang) m.spi().hwCycleHang = true;
-    if (faults.swHang) m.spi().swCycleHang = true;
-    if (faults.fcerr) m.spi().fcerrBlock = faults.fcerrAddress;
-    if (faults.wpStuck) m.setWpStuckLow(true);
-    if (faults.powerCut) m.failPowerAtOperation(faults.powerCutAt - 1);
-    armPowerCut(m);
-
-    std::vector<std::string> updaterArgs = {"lromup"};
-    updaterArgs.insert(updaterArgs.end(), args.begin() + long(i) + 1, args.end());
-    std::vector<char*> argv;
-    for (std::string& a : updaterArgs) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-
-    g_run = run;
-    std::atexit(finishRunAtExit);
-    osSetHost(createRunHost, destroyRunHost);
-    int status = lromupMain(int(updaterArgs.size()), argv.data());
-    bool saved = finishRun();
-    osSetHost(nullptr, nullptr);
-    if (!saved) return SIM_TOOL_FAILED;
-    return status & 0xFF;
-}
-
 }  // namespace
+
+int toolUsage(const std::string& why) {
+    std::cerr << "lromup-sim: " << why << "\n" << usageText();
+    return SIM_TOOL_USAGE;
+}
+
+int toolFailed(const std::string& why) {
+    std::cerr << "lromup-sim: " << why << "\n";
+    return SIM_TOOL_FAILED;
+}
 
 int simToolMain(int argc, char** argv) {
     if (argc < 2) return usage("no command");
@@ -363,7 +153,7 @@ int simToolMain(int argc, char** argv) {
     if (command == "show") return cmdShow(args);
     if (command == "read") return cmdRead(args);
     if (command == "-h" || command == "--help") {
-        std::cout << USAGE;
+        std::cout << usageText();
         return SIM_TOOL_OK;
     }
     return usage("unknown command '" + command + "'");

@@ -6,6 +6,9 @@
 constexpr int SIM_TOOL_OK = 0;
 constexpr int SIM_TOOL_FAILED = 1;      // a machine directory or file could not be used
 constexpr int SIM_TOOL_USAGE = 2;       // bad arguments
-constexpr int SIM_TOOL_POWER_CUT = 137;  // "run" ended by a simulated power failure
+constexpr int SIM_TOOL_BUSY = 75;       // "new": a run holds the machine directory
+// "run" ended by a simulated power failure: not 128 + a signal number, so it is
+// never mistaken for the tool being killed.
+constexpr int SIM_TOOL_POWER_CUT = 99;
 
 int simToolMain(int argc, char** argv);

@@ -12,6 +12,21 @@ SimOS::~SimOS() = default;
 
 bool SimOS::writeTrace(const std::string& path) const { return writeTraceFile(path, trace_); }
 
+void SimOS::keep(const TraceEntry& e) {
+    if (traceStream_ == nullptr) {
+        trace_.push_back(e);
+        return;
+    }
+    const std::string line = formatTraceEntry(e);
+    std::fputs(line.c_str(), traceStream_);
+    std::fputc('\n', traceStream_);
+}
+
+int SimOS::lockMachine() {
+    call("lockmachine");
+    return lockHook_ ? lockHook_() : OS_LOCK_TAKEN;
+}
+
 void SimOS::preexec() { call("preexec"); }
 
 unsigned char SimOS::inportByte(unsigned short port) {

@@ -4,6 +4,8 @@
 // Services the board does not have (H8 controller, service-processor drivers,
 // USB drive) answer as an absent device does.
 #pragma once
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,11 @@ public:
     const std::vector<TraceEntry>& trace() const { return trace_; }  // in call order
     void clearTrace() { trace_.clear(); }
     bool writeTrace(const std::string& path) const;  // one formatTraceEntry line per entry
+    // Trace lines go to this stream as they happen instead of being kept
+    // (null: kept in memory again). The caller owns the stream.
+    void streamTraceTo(std::FILE* stream) { traceStream_ = stream; }
+    // What lockMachine answers; without a hook the machine is always free.
+    void setLockHook(std::function<int()> hook) { lockHook_ = std::move(hook); }
     unsigned rebootCount() const { return reboots_; }
 
     void preexec() override;
@@ -62,19 +69,23 @@ public:
     int UsbDrive_Open(char* vendor, char* product) override;
     int UsbDrive_Close() override;
     int UsbDrive_Write(char* data, unsigned long length) override;
+    int lockMachine() override;
 
 private:
     void tick() { m_.clock().advance(SIM_NS_PER_US); }
     void record(TraceKind kind, uint32_t address, uint32_t size, uint32_t value) {
-        if (tracing_) trace_.push_back(TraceEntry{kind, address, size, value, nullptr});
+        if (tracing_) keep(TraceEntry{kind, address, size, value, nullptr});
     }
     void call(const char* op) {
         tick();
-        if (tracing_) trace_.push_back(TraceEntry{TraceKind::Call, 0, 0, 0, op});
+        if (tracing_) keep(TraceEntry{TraceKind::Call, 0, 0, 0, op});
     }
+    void keep(const TraceEntry& e);
 
     Machine& m_;
     bool tracing_ = false;
     std::vector<TraceEntry> trace_;
     unsigned reboots_ = 0;
+    std::FILE* traceStream_ = nullptr;
+    std::function<int()> lockHook_;
 };

@@ -69,7 +69,7 @@ for pair in moro310:i310.bin moro320:i320.bin; do
     model=${pair%:*} image=${pair#*:} dir=p${pair%:*}
     machine "$dir" "$model"
     run_sim "$dir" --fault power-cut@300 -- /p "$image"
-    expect_status 137
+    expect_status 99
     expect_not_err "Flash process completed successfully"
     bank_is_old "$dir" backup
     read_bank "$dir" primary cut

@@ -20,6 +20,7 @@ using Log = std::vector<std::string>;
 struct FakeKernel {
     Log log;
     int ioplErrno = 0, iopermErrno = 0;                          // non-zero: refuse
+    int createErrno = 0, flockErrno = 0;                         // non-zero: refuse
     unsigned long peeks = 0;                                     // byte reads (not logged)
     std::map<unsigned short, unsigned int> ports;                // last value written
     std::map<unsigned int, std::vector<unsigned char>> windows;  // base -> backing
@@ -111,6 +112,15 @@ inline const KernelCalls& fakeKernel() {
         nullptr,  // ioctl
         [](unsigned int microseconds) { return answer(fmt("usleep %lu", microseconds), 0); },
         nullptr,  // system
+        [](const char* path, int flags, mode_t mode) {
+            const bool safe = (flags & O_NOFOLLOW) && (flags & O_CREAT) && (flags & O_CLOEXEC);
+            return answer(std::string("create ") + path + fmt(" %#lo", mode) +
+                              (safe ? "" : " follows-links"),
+                          fake.createErrno, 9);
+        },
+        [](int fd, int operation) {
+            return answer(fmt("flock %lu %#lx", fd, operation), fake.flockErrno);
+        },
     };
     return calls;
 }

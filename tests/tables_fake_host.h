@@ -72,4 +72,5 @@ public:
     int UsbDrive_Open(char*, char*) override { return -1; }
     int UsbDrive_Close() override { return -1; }
     int UsbDrive_Write(char*, unsigned long) override { return -1; }
+    int lockMachine() override { return OS_LOCK_TAKEN; }
 };
