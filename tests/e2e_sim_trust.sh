@@ -1,0 +1,161 @@
+#!/usr/bin/env bash
+# lromup-sim keeps its machines whole and safe: a kill at any step leaves the
+# save before or after the run; one run owns a machine at a time; no planted
+# link is followed; only regular files are read; the trace is not kept in
+# memory; statuses and arguments mean one thing each.
+# Usage: e2e_sim_trust.sh <path of lromup> <build dir>
+set -u
+LROMUP=$1
+BUILD=$2
+. "$(dirname "$0")/lib_e2e.sh"
+
+# tool STATUS ARGS...: lromup-sim ARGS ends with STATUS (within 20 s).
+tool() {
+    local want=$1; shift
+    last_cmd="lromup-sim $*"
+    timeout 20 "$SIM" "$@" >out.txt 2>err.txt
+    status=$?
+    expect_status "$want"
+}
+shows() { "$SIM" show "$1" >"$2" 2>&1 || fail "show $1: $(head -c 200 "$2")"; }
+same() { cmp -s "$1" "$2"; }
+
+tool 0 new base --model moro330
+tool 0 image base i330.bin
+shows base before.show
+
+# A kill at every step of a save leaves the save before the run or the one
+# after it, and the next run goes on from there. /chg makes no flash operation,
+# so every step of the run is a step of its save.
+cp -r base ref && run_sim ref -- /chg && expect_status 0
+shows ref after.show
+grep -qx "saved_runs: 1" after.show || fail "show does not count the saved run"
+steps=0
+for n in $(seq 1 30); do
+    rm -rf k && cp -r base k
+    last_cmd="run killed at save step $n"
+    LROMUP_SIM_KILL_AT=save:$n timeout 20 "$SIM" run k -- /chg >/dev/null 2>&1
+    status=$?
+    shows k k.show
+    if [ $status -ne 137 ]; then
+        expect_status 0
+        same k.show after.show || fail "an uninterrupted run saved something else"
+        break
+    fi
+    steps=$n
+    same k.show before.show || same k.show after.show || fail "neither before nor after"
+    run_sim k -- /chg
+    expect_status 0
+    shows k k2.show
+done
+[ "$steps" -ge 8 ] || fail "only $steps save steps were killed"
+# Kills in the middle of flash operations leave the machine as it was.
+for n in 1 40 700; do
+    rm -rf k && cp -r base k
+    last_cmd="run killed at flash operation $n"
+    LROMUP_SIM_KILL_AT=op:$n timeout 60 "$SIM" run k -- /p i330.bin >/dev/null 2>&1
+    status=$?
+    expect_status 137
+    shows k k.show
+    same k.show before.show || fail "a killed run changed the machine"
+done
+
+# One run at a time. Run A holds the machine while its trace waits in a FIFO
+# nobody reads yet; meanwhile B's updater is refused by its machine lock,
+# "new --force" refuses, and show sees the machine as it was.
+tool 0 new c --model moro330
+mkfifo a.fifo
+timeout 120 "$SIM" run c --trace a.fifo -- /p i330.bin >a.out 2>a.err &
+apid=$!
+exec 3<a.fifo
+for _ in $(seq 200); do flock -n c/lock true || break; sleep 0.05; done
+last_cmd="second run while the first holds the machine"
+! flock -n c/lock true || fail "run A never locked the machine"
+run_sim c -- /chg
+expect_status 75
+expect_err "Another lromup is working on this machine; nothing was done. Run again when it has finished."
+tool 75 new c --force
+tool 0 show c
+grep -qx "saved_runs: 0" out.txt || fail "show saw a machine the first run has not saved"
+cat <&3 >/dev/null
+exec 3<&-
+wait $apid
+status=$?
+last_cmd="first run"
+expect_status 0
+expect_show c saved_runs=1 active_bank=primary
+[ "$(grep sha256.primary c.show)" != "$(grep sha256.primary before.show)" ] || fail "run A's update was lost"
+
+# No link is followed: links planted where a save writes its temporary files
+# leave their targets alone.
+tool 0 new l --model moro330
+echo "victim" >victim.txt
+for f in primary.bin.new machine.txt.new legacy.bin.new; do ln -s "$PWD/victim.txt" "l/$f"; done
+run_sim l -- /chg
+expect_status 0
+[ "$(cat victim.txt)" = victim ] || fail "a planted link was followed"
+expect_show l saved_runs=1 active_bank=backup
+
+# new never writes over what a directory holds unless told --force.
+mkdir u && echo "mine" >u/notes.txt
+tool 1 new u
+[ "$(cat u/notes.txt)" = mine ] && [ ! -e u/machine.txt ] || fail "new wrote into a user's directory"
+tool 1 new l --model moro320
+expect_show l model=moro330
+tool 0 new l --force --model moro320
+expect_show l model=moro320 saved_runs=0
+
+# Only regular files are read, and none without bound; nothing blocks.
+mkfifo p.fifo
+for src in . /proc/self/mem /dev/zero p.fifo; do
+    tool 1 new x --legacy-area "$src"
+done
+for f in machine.txt primary.bin; do
+    rm -rf q && cp -r base q && rm "q/$f" && mkfifo "q/$f"
+    tool 1 show q
+    tool 1 read q primary q.bin
+    tool 1 image q q.bin
+    tool 1 run q -- /chg
+    grep -q "q/$f is not a regular file" err.txt || fail "the refusal does not name q/$f"
+done
+
+# The trace goes to its file as the run makes it: a whole update's trace
+# (12 million lines) in 256 MiB of address space. Not under AddressSanitizer,
+# which reserves far more address space than that.
+if ! nm -C "$SIM" 2>/dev/null | grep -q __asan_init; then
+    rm -rf t && cp -r base t
+    last_cmd="traced update in 256 MiB"
+    (ulimit -v 262144 && exec timeout 120 "$SIM" run t --trace /dev/null -- /p i330.bin) >/dev/null 2>err.txt
+    status=$?
+    expect_status 0
+fi
+
+# Statuses: a trace that cannot be written and a save that fails are reported
+# with the updater's own status.
+rm -rf s && cp -r base s
+run_sim s --trace /dev/full -- /chg
+expect_status 1
+grep -q "the updater ended with status 0, but cannot write the trace to /dev/full: No space left on device" err.txt ||
+    fail "the trace failure is not reported with the updater's status"
+mkdir s/primary.bin.new
+run_sim s -- /chg
+expect_status 1
+grep -q "the updater ended with status 0, but the machine was not saved: cannot remove" err.txt ||
+    fail "the failed save is not reported with the updater's status"
+
+# Arguments: numbers are decimal or 0x-hexadecimal; one fault of each kind;
+# no empty values.
+for cut in 010 10 0xa; do
+    rm -rf "n$cut" && cp -r base "n$cut"
+    run_sim "n$cut" --fault "power-cut@$cut" -- /p i330.bin
+    expect_status 99
+    shows "n$cut" "n$cut.show"
+done
+same n010.show n10.show && same n10.show n0xa.show || fail "power-cut@010 is not power-cut@10"
+tool 2 run base --fault power-cut@3 --fault power-cut@5 -- /chg
+tool 2 run base --fault fcerr@0x1000 --fault fcerr@0x2000 -- /chg
+tool 2 run base --trace '' -- /chg
+tool 2 new e1 --bios-version ''
+tool 2 new e2 --serial ''
+expect_show base saved_runs=0
+finish
