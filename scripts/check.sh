@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything with g++ and with clang++ (warnings are errors in both) and
 # runs every test: the unit tests, the end-to-end tests of the binaries and a
-# short bounded run of each fuzzer.
+# short bounded run of each fuzzer; then the simulator's unit tests and the
+# end-to-end tests again from a sanitizer build, so leaks and undefined
+# behaviour fail the check.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -16,3 +18,8 @@ cmake --build build-clang -j "$jobs"
 # Fuzzers (clang build) first; then every test of the g++ build.
 (cd build-clang && ctest --output-on-failure -L fuzz)
 (cd build && ctest --output-on-failure -j "$jobs" -LE bench)
+
+cmake -S . -B build-asan -G Ninja -DCMAKE_CXX_COMPILER=g++ -DLROMUP_SANITIZE=ON >/dev/null
+cmake --build build-asan -j "$jobs"
+(cd build-asan && UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    ctest --output-on-failure -j "$jobs" -L 'sim|e2e')
