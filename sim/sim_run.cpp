@@ -177,7 +177,8 @@ int cmdRun(const ToolArgs& args) {
     for (std::string& a : updaterArgs) argv.push_back(&a[0]);
     argv.push_back(nullptr);
 
-    std::atexit(finishRunAtExit);
+    static const bool atExitSet = std::atexit(finishRunAtExit) == 0;
+    (void)atExitSet;
     osSetHost(createRunHost, destroyRunHost);
     const int status = lromupMain(int(updaterArgs.size()), argv.data()) & 0xFF;
     const bool saved = finishRun("the updater ended with status " + std::to_string(status));
