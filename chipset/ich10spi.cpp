@@ -93,11 +93,13 @@ int ich10spiChipset::erase(unsigned int, unsigned int, unsigned int) { return 0;
 
 int ich10spiChipset::program(unsigned int start, unsigned int length, unsigned int,
                              unsigned char* data) {
+    // A part of the wrong size would not even hold the range's blocks: the
+    // refusals that name their cause come first.
+    const int ready = checkReadyToWrite();
+    if (ready != 0) return ready;
     int index = 0;
     while (index < blockCount && blocks[index].address < start) ++index;
     if (index == blockCount || blocks[index].address != start) return SPI_ERR_NOT_BLOCK_START;
-    const int ready = checkReadyToWrite();
-    if (ready != 0) return ready;
 
     // 64-bit end so that neither a zero length nor a range reaching 4 GiB wraps.
     const uint64_t end = uint64_t(start) + length;
