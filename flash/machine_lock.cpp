@@ -22,5 +22,5 @@ int lockMachineOrRefuse(OS* os) {
                   << (why != 0 ? std::string(" (") + std::strerror(why) + ")" : std::string())
                   << "; nothing was done." << std::endl;
     }
-    return STATUS_MACHINE_LOCKED;
+    return EXIT_MACHINE_LOCKED;
 }

@@ -13,7 +13,7 @@ int LinOS::lockMachine() {
         return OS_LOCK_TAKEN;
     }
     // Never through a link: the directory is writable by every user.
-    const int fd = kernel->create(MACHINE_LOCK_PATH, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
+    const int fd = kernel->openMode(MACHINE_LOCK_PATH, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
                                   MACHINE_LOCK_MODE);
     if (fd < 0) {
         return OS_LOCK_FAILED;

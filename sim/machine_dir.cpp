@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sim/dir_files.h"
+#include "sim/firmware_menus.h"
 #include "sim/machine.h"
 #include "sim/models.h"
 #include "sim/sha256.h"
@@ -109,13 +110,19 @@ bool saveMachineDir(const std::string& dir, Machine& machine, const MachineRecor
     text << "host_bridge: " << hex(machine.config().hostBridgeId, 8) << "\n";
     text << "flash_part: " << machine.config().partName << "\n";
     text << "active_bank: " << machine.activeBank() << "\n";
-    for (int i = 0; i < 2; ++i)
-        text << "status_register." << i << ": " << hex(machine.bank(i).status(), 2) << "\n";
+    text << "firmware_menu: " << machine.config().firmwareMenu << "\n";
+    text << "bios_lock_enable: " << int(machine.config().biosLockEnable) << "\n";
+    text << "spi_lock_down: " << int(machine.config().spiLockDown) << "\n";
+    for (int i = 0; i < 2; ++i) {
+        const uint8_t status = machine.bank(i).status() & ~spinor::SR_WIP;  // done by the next load
+        text << "status_register." << i << ": " << hex(status, 2) << "\n";
+    }
     for (const SavedFile& f : files) text << "sha256." << f.name << ": " << digest(*f.bytes) << "\n";
     text << "saved_runs: " << record.savedRuns << "\n";
     text << "last_run.virtual_ns: " << record.lastRunNs << "\n";
     text << "last_run.erased_bytes: " << record.lastErasedBytes << "\n";
     text << "last_run.programmed_bytes: " << record.lastProgrammedBytes << "\n";
+    text << "last_run.status_writes: " << record.lastStatusWrites << "\n";
     std::string body = text.str();
     body += "checksum: " + sha256Hex(reinterpret_cast<const uint8_t*>(body.data()), body.size()) +
             "\n";
@@ -147,12 +154,11 @@ std::unique_ptr<Machine> loadOnce(const DirHandle& handle, MachineRecord& record
         out = it->second;
         return true;
     };
-    std::string format, hostBridge, part, bank, status[2], runs, runNs, erased, programmed;
+    std::string format, hostBridge, part, bank, status[2], runNs, erased, programmed;
     if (!need("format", format) || !need("model", record.model) ||
         !need("host_bridge", hostBridge) || !need("flash_part", part) ||
         !need("active_bank", bank) || !need("status_register.0", status[0]) ||
-        !need("status_register.1", status[1]) || !need("saved_runs", runs) ||
-        !need("last_run.virtual_ns", runNs) ||
+        !need("status_register.1", status[1]) || !need("last_run.virtual_ns", runNs) ||
         !need("last_run.erased_bytes", erased) || !need("last_run.programmed_bytes", programmed))
         return nullptr;
     if (format != FORMAT_TAG) {
@@ -164,7 +170,7 @@ std::unique_ptr<Machine> loadOnce(const DirHandle& handle, MachineRecord& record
     if (!parseUnsigned(hostBridge, hostId) || hostId > 0xFFFFFFFFu || !info ||
         !parseUnsigned(bank, bankNo) || bankNo > 1 || !parseUnsigned(status[0], sr[0]) ||
         sr[0] > 0xFF || !parseUnsigned(status[1], sr[1]) || sr[1] > 0xFF ||
-        !parseUnsigned(runs, record.savedRuns) || !parseUnsigned(runNs, record.lastRunNs) || !parseUnsigned(erased, record.lastErasedBytes) ||
+        !parseUnsigned(runNs, record.lastRunNs) || !parseUnsigned(erased, record.lastErasedBytes) ||
         !parseUnsigned(programmed, record.lastProgrammedBytes)) {
         fail(error, dir + "/machine.txt: a value is malformed");
         return nullptr;
@@ -188,7 +194,25 @@ std::unique_ptr<Machine> loadOnce(const DirHandle& handle, MachineRecord& record
         !loadChecked(VOLATILE_FILE, 0, VOLATILE_STATE_LIMIT, state))
         return nullptr;
 
+    // What the firmware does at power-on; machines saved without it had the defaults.
     BoardConfig cfg;
+    auto optional = [&](const char* key, auto apply) {
+        auto it = keys.find(key);
+        return it == keys.end() || apply(it->second);
+    };
+    auto flag = [](bool& out) {
+        return [&out](const std::string& v) { out = v == "1"; return v == "0" || v == "1"; };
+    };
+    if (!optional("firmware_menu",
+                  [&](const std::string& v) { cfg.firmwareMenu = v; return findFirmwareMenu(v) != nullptr; }) ||
+        !optional("bios_lock_enable", flag(cfg.biosLockEnable)) ||
+        !optional("spi_lock_down", flag(cfg.spiLockDown)) ||
+        !optional("saved_runs", [&](const std::string& v) { return parseUnsigned(v, record.savedRuns); }) ||
+        !optional("last_run.status_writes",
+                  [&](const std::string& v) { return parseUnsigned(v, record.lastStatusWrites); })) {
+        fail(error, dir + "/machine.txt: a value is malformed");
+        return nullptr;
+    }
     cfg.hostBridgeId = uint32_t(hostId);
     cfg.partName = part;
     cfg.activeBank = int(bankNo);

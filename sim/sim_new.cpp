@@ -6,6 +6,7 @@
 
 #include "sim/board_image.h"
 #include "sim/dir_files.h"
+#include "sim/firmware_menus.h"
 #include "sim/flash_part.h"
 #include "sim/machine.h"
 #include "sim/machine_dir.h"
@@ -91,6 +92,21 @@ const NewOption NEW_OPTIONS[] = {
              *why = v + ": a legacy area image must be 65536 bytes";
              return SIM_TOOL_FAILED;
          }
+         return SIM_TOOL_OK;
+     }},
+    {"--firmware-menu", true,
+     [](NewRequest& r, const std::string& v, std::string* why) {
+         if (!findFirmwareMenu(v)) return refuse(why, "unknown firmware menu '" + v + "'");
+         return setText(r.machine.firmwareMenu, v);
+     }},
+    {"--ble", false,
+     [](NewRequest& r, const std::string&, std::string*) {
+         r.machine.biosLockEnable = true;
+         return SIM_TOOL_OK;
+     }},
+    {"--flockdn", false,
+     [](NewRequest& r, const std::string&, std::string*) {
+         r.machine.spiLockDown = true;
          return SIM_TOOL_OK;
      }},
     {"--no-vpd", false,

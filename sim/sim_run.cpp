@@ -39,6 +39,7 @@ struct RunState {
     std::FILE* trace = nullptr;  // trace lines are streamed here as they happen
     MachineRecord record;
     std::unique_ptr<Machine> machine;
+    uint64_t startNs = 0;  // the clock when the run began: runs are warm
     bool finished = false;
 };
 // Reachable from the exit handler and the flash parts' callbacks; lives until
@@ -98,9 +99,13 @@ bool finishRun(const std::string& ending) {
     if (run.lock.held()) {
         Machine& m = *run.machine;
         run.record.savedRuns += 1;
-        run.record.lastRunNs = m.clock().ns;
+        run.record.lastRunNs = m.clock().ns - run.startNs;
         run.record.lastErasedBytes = m.bank(0).erasedBytes() + m.bank(1).erasedBytes();
         run.record.lastProgrammedBytes = m.bank(0).programmedBytes() + m.bank(1).programmedBytes();
+        run.record.lastStatusWrites = m.bank(0).statusWrites() + m.bank(1).statusWrites();
+        // After a power failure the chipset and the parts have lost their
+        // volatile state: the next run finds them as at power-on.
+        if (m.powerLost()) m.powerOn();
         std::string error;
         if (!saveMachineDir(run.dir, m, run.record, &error))
             problem += (problem.empty() ? "" : "; ") + ("the machine was not saved: " + error);
@@ -166,8 +171,10 @@ int cmdRun(const ToolArgs& args) {
             return toolFailed("cannot write the trace to " + run.tracePath + ": " +
                               std::strerror(errno));
     }
+    // A warm run: the chipset, the GPIO lines and the parts' WEL are as the
+    // previous run left them (`reboot` power-cycles the machine).
     Machine& m = *run.machine;
-    m.powerOn();
+    run.startNs = m.clock().ns;
     for (const ChosenFault& f : faults) f.kind->apply(m, f.number);
     armPowerCut(m);
 

@@ -16,6 +16,7 @@
 #include "flash/lromup.h"
 #include "os/os.h"
 #include "sim/board_image.h"
+#include "sim/firmware_menus.h"
 #include "sim/machine.h"
 #include "sim/dir_files.h"
 #include "sim/machine_dir.h"
@@ -33,9 +34,11 @@ const char USAGE[] =
     "                          [--part NAME] [--bios-version TEXT] [--product TEXT] [--serial TEXT]\n"
     "                          [--mtm TEXT] [--uuid UUID] [--asset TEXT|none] [--oem TEXT|none]\n"
     "                          [--no-vpd] [--crtm] [--active-bank primary|backup] [--legacy-area FILE]\n"
+    "                          [--firmware-menu standard|hostile|read-only] [--ble] [--flockdn]\n"
     "                          [--force]\n"
     "       lromup-sim image DIR FILE [--whole|--region] [--seed N]\n"
     "       lromup-sim show DIR\n"
+    "       lromup-sim reboot DIR\n"
     "       lromup-sim read DIR primary|backup FILE\n"
     "       lromup-sim run DIR [--trace FILE] [--fault FAULT]... -- ARG...\n";
 
@@ -112,7 +115,8 @@ int cmdShow(const std::vector<std::string>& args) {
     std::cout << "saved_runs: " << record.savedRuns << "\n"
               << "last_run.virtual_ms: " << record.lastRunNs / SIM_NS_PER_MS << "\n"
               << "last_run.erased_bytes: " << record.lastErasedBytes << "\n"
-              << "last_run.programmed_bytes: " << record.lastProgrammedBytes << "\n";
+              << "last_run.programmed_bytes: " << record.lastProgrammedBytes << "\n"
+              << "last_run.status_writes: " << record.lastStatusWrites << "\n";
     return SIM_TOOL_OK;
 }
 
@@ -152,6 +156,7 @@ int simToolMain(int argc, char** argv) {
     if (command == "run") return cmdRun(args);
     if (command == "show") return cmdShow(args);
     if (command == "read") return cmdRead(args);
+    if (command == "reboot") return simRebootMain(args);
     if (command == "-h" || command == "--help") {
         std::cout << usageText();
         return SIM_TOOL_OK;

@@ -12,3 +12,8 @@ constexpr int SIM_TOOL_BUSY = 75;       // "new": a run holds the machine direct
 constexpr int SIM_TOOL_POWER_CUT = 99;
 
 int simToolMain(int argc, char** argv);
+
+// `lromup-sim reboot DIR` (sim/sim_reboot.cpp): args are what follows "reboot".
+#include <string>
+#include <vector>
+int simRebootMain(const std::vector<std::string>& args);

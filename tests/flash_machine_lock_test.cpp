@@ -47,7 +47,7 @@ TEST(MachineLock, RefusedRunEndsBeforeAnyHardwareAccess) {
         SCOPED_TRACE(answer);
         g_lockAnswer = answer;
         testing::internal::CaptureStderr();
-        EXPECT_EQ(runUpdater({"/chg"}), STATUS_MACHINE_LOCKED);
+        EXPECT_EQ(runUpdater({"/chg"}), EXIT_MACHINE_LOCKED);
         const std::string err = testing::internal::GetCapturedStderr();
         EXPECT_NE(err.find("nothing was done"), std::string::npos) << err;
         EXPECT_EQ(g_trace, std::vector<std::string>{"lockmachine"});

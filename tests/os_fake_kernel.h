@@ -112,12 +112,14 @@ inline const KernelCalls& fakeKernel() {
         nullptr,  // ioctl
         [](unsigned int microseconds) { return answer(fmt("usleep %lu", microseconds), 0); },
         nullptr,  // system
+        nullptr, nullptr, nullptr,  // dlopen, dlsym, time
         [](const char* path, int flags, mode_t mode) {
             const bool safe = (flags & O_NOFOLLOW) && (flags & O_CREAT) && (flags & O_CLOEXEC);
             return answer(std::string("create ") + path + fmt(" %#lo", mode) +
                               (safe ? "" : " follows-links"),
                           fake.createErrno, 9);
         },
+        nullptr, nullptr, nullptr, nullptr, nullptr,  // write, lseek, fsync, select, runCommand
         [](int fd, int operation) {
             return answer(fmt("flock %lu %#lx", fd, operation), fake.flockErrno);
         },

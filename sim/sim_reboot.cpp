@@ -1,0 +1,36 @@
+// `lromup-sim reboot DIR`: power-cycles a saved machine. Runs are warm (the
+// chipset keeps what the previous run left); this is the cold start between
+// them, after which the BIOS of the bank that boots is the running one.
+#include <iostream>
+#include <memory>
+
+#include "sim/dir_files.h"
+#include "sim/machine.h"
+#include "sim/machine_dir.h"
+#include "sim/sim_tool.h"
+
+int simRebootMain(const std::vector<std::string>& args) {
+    if (args.size() != 1) {
+        std::cerr << "lromup-sim: reboot: needs exactly DIR\n";
+        return SIM_TOOL_USAGE;
+    }
+    // Rebooting writes the machine: never while a run owns it.
+    std::string error;
+    DirHandle dir;
+    DirLock lock;
+    if (dir.open(args[0], false, &error)) {
+        const DirLock::Result locked = lock.tryTake(dir, MACHINE_LOCK_FILE, &error);
+        if (locked == DirLock::Busy) {
+            std::cerr << "lromup-sim: " << args[0] << " is in use by a run; nothing was changed\n";
+            return SIM_TOOL_BUSY;
+        }
+    }
+    MachineRecord record;
+    std::unique_ptr<Machine> machine = lock.held() ? loadMachineDir(args[0], record, &error) : nullptr;
+    if (machine) {
+        machine->reboot();
+        if (saveMachineDir(args[0], *machine, record, &error)) return SIM_TOOL_OK;
+    }
+    std::cerr << "lromup-sim: " << error << "\n";
+    return SIM_TOOL_FAILED;
+}
