@@ -25,14 +25,6 @@ const LockStatusRow LOCK_STATUS[] = {
     {HOST_BRIDGE_ICH, 0xBC},
 };
 
-void gpioSetBits(OS* os, unsigned short port, uint8_t mask) {
-    os->outportByte(port, uint8_t(os->inportByte(port) | mask));
-}
-
-void gpioClearBits(OS* os, unsigned short port, uint8_t mask) {
-    os->outportByte(port, uint8_t(os->inportByte(port) & ~mask));
-}
-
 void gpioLevel(OS* os, unsigned short base, const GpioLine& line, bool high) {
     if (high)
         gpioSetBits(os, base + line.level, line.mask);

@@ -87,6 +87,7 @@ Machine::Machine(const BoardConfig& cfg)
         b->onOperationStart = [this] { return onFlashOperation(); };
     }
     gpio_.onLineChange = [this](unsigned pin, bool level) { onGpioLine(pin, level); };
+    smbus_.attach(H8_ADDRESS, &h8_);
     powerOn();
 }
 
@@ -95,6 +96,7 @@ Machine::~Machine() = default;
 void Machine::powerOn() {
     clock_.ns = 0;
     pci_.powerOn();
+    smbus_.powerOn();
     std::fill(chipsetRegs_.begin(), chipsetRegs_.end(), 0);
 
     // Parts: WEL and WIP go with the power; the status register's protection
@@ -236,6 +238,13 @@ uint32_t Machine::biosWindowBase() const {
 
 // ---- I/O ports -------------------------------------------------------------
 
+bool Machine::smbusPort(uint16_t port, unsigned* offset) const {
+    const uint32_t base = pci_.dword(PCI_SMBUS, SMBUS_BASE_REG) & simsmb::BASE_ADDR_MASK;
+    if (base == 0 || port < base || port >= base + simsmb::IO_SIZE) return false;
+    *offset = port - base;
+    return true;
+}
+
 uint32_t Machine::portRead(uint16_t port, unsigned width) {
     if (PciConfigSpace::claims(port, width)) return pci_.portRead(port, width);
     const uint32_t gpio = gpioBase();
@@ -246,6 +255,12 @@ uint32_t Machine::portRead(uint16_t port, unsigned width) {
             const uint8_t b = off < GPIO_BLOCK_SIZE ? gpio_.readByte(off) : FLOATING_BUS;
             value |= uint32_t(b) << (BITS_PER_BYTE * i);
         }
+        return value;
+    }
+    unsigned smb = 0;
+    if (smbusPort(port, &smb)) {
+        uint32_t value = 0;
+        for (unsigned i = 0; i < width; ++i) value |= uint32_t(smbus_.read(smb + i)) << (BITS_PER_BYTE * i);
         return value;
     }
     return allOnes(width);  // the bus-delay port and anything unclaimed
@@ -262,6 +277,11 @@ void Machine::portWrite(uint16_t port, unsigned width, uint32_t value) {
             const unsigned off = port - gpio + i;
             if (off < GPIO_BLOCK_SIZE) gpio_.writeByte(off, uint8_t(value >> (BITS_PER_BYTE * i)));
         }
+        return;
+    }
+    unsigned smb = 0;
+    if (smbusPort(port, &smb)) {
+        for (unsigned i = 0; i < width; ++i) smbus_.write(smb + i, uint8_t(value >> (BITS_PER_BYTE * i)));
     }
 }
 

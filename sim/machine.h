@@ -13,7 +13,9 @@
 #include "sim/clock.h"
 #include "sim/flash_part.h"
 #include "sim/gpio.h"
+#include "sim/h8_device.h"
 #include "sim/pci_config.h"
+#include "sim/smbus_host.h"
 #include "sim/spi_controller.h"
 
 struct BoardConfig {
@@ -66,6 +68,8 @@ public:
     SpiController& spi() { return *spi_; }
     PciConfigSpace& pci() { return pci_; }
     GpioBlock& gpio() { return gpio_; }
+    SmbusHost& smbus() { return smbus_; }
+    H8Device& h8() { return h8_; }
     std::vector<uint8_t>& legacyArea() { return legacy_; }  // 64 KiB at 0xF0000
     uint32_t pciRead(unsigned bus, unsigned dev, unsigned fn, unsigned reg);  // dword
     void pciWrite(unsigned bus, unsigned dev, unsigned fn, unsigned reg, uint32_t value);
@@ -99,6 +103,7 @@ private:
     void firmwareSetup();
     uint32_t gpioBase() const;
     uint32_t rcbaBase(bool* enabled) const;
+    bool smbusPort(uint16_t port, unsigned* offset) const;
 
     BoardConfig cfg_;
     GpioWiring wiring_;
@@ -107,6 +112,8 @@ private:
     std::unique_ptr<SpiController> spi_;
     PciConfigSpace pci_;
     GpioBlock gpio_;
+    SmbusHost smbus_{clock_};
+    H8Device h8_{clock_};
     std::vector<uint8_t> chipsetRegs_;  // RCBA_SPACE_SIZE bytes of plain storage
     std::vector<uint8_t> legacy_;
     int activeBank_ = 0;
