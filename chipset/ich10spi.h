@@ -115,6 +115,10 @@ public:
     int change_pb_gpio();
     unsigned char ReadActiveBIOS();
 
+    // 0, or SPI_ERR_WRONG_PART with the refusal printed: the part's size is
+    // not the one the generation's flash map is laid out for.
+    int checkPartFitsFlashMap() const;
+
     // For inspection.
     uint32_t rootComplexBase() const { return rcba; }
     const s_FlashBlock* blockTable() const { return blocks; }

@@ -28,7 +28,9 @@ int checkBiosWritesEnabled(OS* os) {
     return SPI_ERR_BIOS_LOCKED;
 }
 
-int checkPartSize(OS* os, const FlashPartRow* part) {
+}  // namespace
+
+int ich10spiChipset::checkPartFitsFlashMap() const {
     int result = 0;
     forHostBridgeRows(os, SKIP_MARKS, false, [&](const SkipMarkRow& row) {
         if (part == nullptr || part->size == row.flashSize) return;
@@ -40,11 +42,10 @@ int checkPartSize(OS* os, const FlashPartRow* part) {
     });
     return result;
 }
-}  // namespace
 
 int ich10spiChipset::checkReadyToWrite() {
     int result = checkBiosWritesEnabled(os);
-    if (result == 0) result = checkPartSize(os, part);
+    if (result == 0) result = checkPartFitsFlashMap();
     if (result != 0) return result;
     for (const SpiOp* op : {&OP_READ_STATUS, &OP_CLEAR_PROTECTION, &OP_WRITE_STATUS}) {
         SpiSwCommand record;
