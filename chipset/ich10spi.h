@@ -115,9 +115,9 @@ public:
     int change_pb_gpio();
     unsigned char ReadActiveBIOS();
 
-    // 0, or SPI_ERR_WRONG_PART with the refusal printed: the part's size is
-    // not the one the generation's flash map is laid out for.
-    int checkPartFitsFlashMap() const;
+    // 0 when the identified part is the size the flash map is laid out for;
+    // otherwise SPI_ERR_WRONG_PART, with the message naming both sizes.
+    int checkPartFitsMap() const;
 
     // For inspection.
     uint32_t rootComplexBase() const { return rcba; }

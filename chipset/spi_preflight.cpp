@@ -28,9 +28,7 @@ int checkBiosWritesEnabled(OS* os) {
     return SPI_ERR_BIOS_LOCKED;
 }
 
-}  // namespace
-
-int ich10spiChipset::checkPartFitsFlashMap() const {
+int checkPartSize(OS* os, const FlashPartRow* part) {
     int result = 0;
     forHostBridgeRows(os, SKIP_MARKS, false, [&](const SkipMarkRow& row) {
         if (part == nullptr || part->size == row.flashSize) return;
@@ -42,10 +40,13 @@ int ich10spiChipset::checkPartFitsFlashMap() const {
     });
     return result;
 }
+}  // namespace
+
+int ich10spiChipset::checkPartFitsMap() const { return checkPartSize(os, part); }
 
 int ich10spiChipset::checkReadyToWrite() {
     int result = checkBiosWritesEnabled(os);
-    if (result == 0) result = checkPartFitsFlashMap();
+    if (result == 0) result = checkPartSize(os, part);
     if (result != 0) return result;
     for (const SpiOp* op : {&OP_READ_STATUS, &OP_CLEAR_PROTECTION, &OP_WRITE_STATUS}) {
         SpiSwCommand record;
