@@ -46,14 +46,22 @@ constexpr H8WaitBound H8_REPLY_BOUND = {1000, 10000000};
 
 constexpr unsigned long US_PER_MS = 1000;
 
+unsigned long long monotonicUs(const KernelCalls& kernel) {
+    struct timespec now = {0, 0};
+    kernel.clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<unsigned long long>(now.tv_sec) * 1000000ull +
+           static_cast<unsigned long long>(now.tv_nsec) / 1000ull;
+}
+
 // The one wait loop of the H8 code: attempt() returns true when the wait is
 // over (done or failed); false means poll again after a pause. Returns false
-// when the bound ran out first.
+// when limitUs of monotonic time have passed first.
 template <typename Attempt>
 bool waitWithin(const KernelCalls& kernel, const H8WaitBound& bound, Attempt attempt) {
-    for (unsigned long waited = 0;; waited += bound.pauseUs) {
+    const unsigned long long start = monotonicUs(kernel);
+    for (;;) {
         if (attempt()) return true;
-        if (waited >= bound.limitUs) return false;
+        if (monotonicUs(kernel) - start >= bound.limitUs) return false;
         kernel.usleep(static_cast<unsigned int>(bound.pauseUs));
     }
 }
@@ -87,13 +95,12 @@ int LinOS::privateh8init() {
 
 int LinOS::privateh8waitforsmb() {
     const unsigned short status = static_cast<unsigned short>(smbusBase + SMB_HST_STS);
-    unsigned long waited = 0;
+    const unsigned long long start = monotonicUs(*kernel);
     bool kicked = false;
     const bool idle = waitWithin(*kernel, SMBUS_IDLE_BOUND, [&] {
         const unsigned char value = inportByte(status);
         if ((value & HST_STS_HOST_BUSY) == 0) return true;
-        waited += SMBUS_IDLE_BOUND.pauseUs;
-        if (!kicked && waited >= SMBUS_KICK_US) {
+        if (!kicked && monotonicUs(*kernel) - start >= SMBUS_KICK_US) {
             outportByte(status, value);
             kicked = true;
         }
