@@ -81,8 +81,17 @@ int LinOS::h8pollcommand(H8cmd_s* cmd) { return privateh8pollcommand(cmd); }
 
 int LinOS::privateh8init() {
     pipelineStart();
-    smbusBase = pciReadDword(this, SMBUS_BASE_CONFIG_ADDRESS) & ~SMB_BASE_IO_SPACE;
+    const unsigned int config = pciReadDword(this, SMBUS_BASE_CONFIG_ADDRESS);
     pciReadDword(this, SMBUS_HOSTC_CONFIG_ADDRESS);  // read as the firmware expects; unused
+    // An absent controller reads all ones; a base of 0 was never assigned.
+    // Either way there is no port to drive, so H8 access stays off.
+    const unsigned int ioBase = config & ~SMB_BASE_IO_SPACE;
+    if (ioBase == 0 || ioBase > SMB_BASE_IO_LIMIT) {
+        smbusBase = 0;
+        std::fprintf(stderr, "No SMBus controller for the H8 (base register %#010x)\n", config);
+        return H8_ERROR;
+    }
+    smbusBase = ioBase;
     const unsigned short base = static_cast<unsigned short>(smbusBase);
     outportByte(base + SMB_HST_STS, HST_STS_CLEAR);
     for (unsigned short offset = 0; offset <= SMB_PERM_LAST_CONTIGUOUS; ++offset) {

@@ -141,6 +141,22 @@ TEST(H8Poll, ANoAcknowledgeIsAFailureNotAByteOfData) {
               "SMBus transaction failed (status 0x04)\nFailure writing to SMBus\n");
 }
 
+// Ports that float high, or a base never assigned, leave H8 access off.
+TEST(H8Init, NoControllerNoH8) {
+    for (unsigned int config : {0xFFFFFFFFu, 0x00000001u}) {
+        resetFake();
+        LinOS os(fakeKernel());
+        fake.ports[0xCFC] = config;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(os.h8init(), -1);
+        EXPECT_NE(testing::internal::GetCapturedStderr().find("No SMBus controller"), std::string::npos);
+        H8cmd_s cmd = record(0, 0x10);
+        fake.log.clear();
+        EXPECT_EQ(os.h8writecommand(&cmd), -1);
+        EXPECT_EQ(fake.log, Log());
+    }
+}
+
 // The notice to the service processor, through a stand-in driver library.
 struct NoticeRig {
     Machine m{BoardConfig{}};
