@@ -22,6 +22,10 @@ struct BoardConfig {
     uint32_t hostBridgeId = HOST_BRIDGE_ID_PCH;  // 0:0:0 reg 0; PCH, ICH, or anything else for "neither"
     std::string partName = "MX25L6445E";        // a row of flashPartTable() or "unknown"
     int activeBank = 0;                          // 0 primary, 1 backup
+    // What the board's firmware does to the chipset at every power-on.
+    std::string firmwareMenu = "standard";       // a row of firmwareMenuTable()
+    bool biosLockEnable = false;                 // sets BLE in BIOS control
+    bool spiLockDown = false;                    // sets FLOCKDN in the SPI controller
 };
 
 class Machine {
@@ -44,6 +48,9 @@ public:
     // status registers' non-volatile bits, the bank latch, the legacy area.
     // Clears a power loss.
     void powerOn();
+    // Power off and on again, then the firmware of the bank that boots runs:
+    // it rebuilds the legacy BIOS area from its own image.
+    void reboot();
 
     // The CPU's view (no trace, no clock cost: SimOS adds those).
     uint32_t portRead(uint16_t port, unsigned width);  // width 1, 2, 4
