@@ -206,17 +206,6 @@ TEST(H8Notice, WithoutTheDriverH8TrafficGoesOnAndDestroyHasNothingToClose) {
     EXPECT_EQ(os.h8destroy(), -1);
 }
 
-TEST(H8Notice, BeforeInitNothingIsSent) {
-    NoticeRig rig(true);
-    rig.notices();
-    LinOS os(rig.kernel);
-    H8cmd_s cmd = record(0, 0x10);
-    EXPECT_EQ(os.h8writecommand(&cmd), -1);
-    EXPECT_EQ(os.h8destroy(), 0);
-    EXPECT_EQ(rig.notices(), "");
-    EXPECT_TRUE(rig.m.h8().framesReceived().empty());
-}
-
 // The simulated host reaches the H8 with the same code.
 TEST(H8OnSimOS, TheSimulatedHostTalksToTheBoardsH8) {
     Machine m{BoardConfig{}};
