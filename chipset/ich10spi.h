@@ -4,6 +4,7 @@
 // that the run sequence and the update procedure call as free functions.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -25,6 +26,7 @@ constexpr int SPI_ERR_NOT_BLOCK_START = -1;  // program: start is not the addres
 constexpr int SPI_ERR_TIMEOUT = -3;          // a controller cycle did not complete in time
 constexpr int SPI_ERR_REFUSED = -4;          // the controller ended a cycle with FCERR
 constexpr int SPI_ERR_PROTECTED = -5;        // the part kept its block protection
+constexpr int SPI_ERR_VERIFY = -6;           // the flash read back differs from the data written
 
 // waitForProgramComplete / waitForEraseComplete results.
 constexpr int FLASH_READY = 0;
@@ -127,6 +129,13 @@ private:
     int sendSw(const SpiSwCommand& command);
     void sendHw(const SpiHwCommand& command);
     int waitFlashReady();
+    // Read-before-write (chipset/block_rewrite.cpp).
+    int readChunk(uint32_t flashAddress, uint8_t* chunk);
+    int programChunk(uint32_t address, const uint8_t* chunk);
+    int readSilently(uint32_t address, uint32_t length, uint8_t* buffer);
+    int rewriteBlock(const s_FlashBlock& block, const uint8_t* wanted, bool* wrote);
+    int programChunks(uint32_t address, const uint8_t* wanted, const uint8_t* current);
+    int verifyBlocks(const std::vector<int>& written, uint32_t start, const uint8_t* data);
 
     uint32_t rcba = 0;  // root-complex base
 };
