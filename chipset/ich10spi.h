@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "chipset/spi_menu.h"
 #include "platform/platform.h"
 
 class OS;
-struct SpiSwCommand;
+struct PollBound;
 struct SpiHwCommand;
+struct FlashPartRow;
 
 // One record of the block table.
 struct s_FlashBlock {
@@ -26,7 +28,11 @@ constexpr int SPI_ERR_NOT_BLOCK_START = -1;  // program: start is not the addres
 constexpr int SPI_ERR_TIMEOUT = -3;          // a controller cycle did not complete in time
 constexpr int SPI_ERR_REFUSED = -4;          // the controller ended a cycle with FCERR
 constexpr int SPI_ERR_PROTECTED = -5;        // the part kept its block protection
-constexpr int SPI_ERR_VERIFY = -6;           // the flash read back differs from the data written
+// Refusals before anything is written (program checks them first).
+constexpr int SPI_ERR_NO_OPCODE = -6;        // the locked opcode menu cannot serve a cycle
+constexpr int SPI_ERR_WRONG_PART = -7;       // the part's size is not the flash map's
+constexpr int SPI_ERR_BIOS_LOCKED = -8;      // the firmware keeps BIOS writes disabled
+constexpr int SPI_ERR_VERIFY = -9;           // the flash read back differs from the data written
 
 // waitForProgramComplete / waitForEraseComplete results.
 constexpr int FLASH_READY = 0;
@@ -67,6 +73,7 @@ public:
     int SendSpiCmd(unsigned char* record);     // 0 started; SPI_ERR_TIMEOUT: SCIP never cleared
     void SendSpiHWCmd(unsigned char* record);
     void WaitCycleDone();
+    void WaitCycleDone(const PollBound& bound);
     int WaitHWCycleDone();                     // 0, SPI_ERR_TIMEOUT or SPI_ERR_REFUSED
     void ClearCycleDone();
     void ClearFCERR();
@@ -126,9 +133,12 @@ private:
     void readRegBytes(uint32_t offset, uint8_t* bytes, unsigned count);
     int dumpRegister(unsigned index);
     void unlockAndReadIdentity(uint8_t* identity, unsigned count);
-    int sendSw(const SpiSwCommand& command);
+    int sendSw(const SpiOp& op);  // 0, SPI_ERR_TIMEOUT or SPI_ERR_NO_OPCODE
     void sendHw(const SpiHwCommand& command);
     int waitFlashReady();
+    void refreshMenu();
+    int checkReadyToWrite();
+    uint8_t readFlashStatus(int* result);
     // Read-before-write (chipset/block_rewrite.cpp).
     int readChunk(uint32_t flashAddress, uint8_t* chunk);
     int programChunk(uint32_t address, const uint8_t* chunk);
@@ -137,7 +147,9 @@ private:
     int programChunks(uint32_t address, const uint8_t* wanted, const uint8_t* current);
     int verifyBlocks(const std::vector<int>& written, uint32_t start, const uint8_t* data);
 
-    uint32_t rcba = 0;  // root-complex base
+    uint32_t rcba = 0;                   // root-complex base
+    const FlashPartRow* part = nullptr;  // the part identified at construction, if known
+    SpiMenu menu = {};                   // the opcode menu as last read back
 };
 
 // Re-arm the flash part's block protection after an update (platform ignored); returns 0.

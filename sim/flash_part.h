@@ -11,6 +11,13 @@
 
 #include "sim/clock.h"
 
+// How a part's write-status command sets its protection.
+enum class StatusStyle {
+    BlockProtect,   // the block-protect bits are written as given
+    GlobalProtect,  // Atmel: bits 5:2 all ones protect every sector, all zeros none,
+                    // anything else leaves the protection; bit 4 reads WP# (WPP)
+};
+
 // One row of the part table (facts from the datasheets).
 struct FlashPartInfo {
     const char* name;         // "MX25L6445E", ... or "unknown"
@@ -20,6 +27,7 @@ struct FlashPartInfo {
     uint64_t pageProgramNs;   // typical time to program a whole 256-byte page
     uint64_t sectorEraseNs;   // typical 4 KiB erase time
     uint64_t chipEraseNs;     // typical chip erase time
+    StatusStyle statusStyle;
 };
 
 // The table, in a fixed order; findFlashPart returns null for a name not in it.
@@ -50,7 +58,10 @@ public:
     // Direct access for the memory-mapped BIOS window, for saving and loading
     // the machine, and for tests.
     uint8_t status() const;  // status register as read by opcode 0x05 now
-    void setStatus(uint8_t value);  // state restore (WEL/WIP cleared)
+    void setStatus(uint8_t value);  // state restore: the bits the part stores (WEL/WIP cleared)
+    // The status register as a write-status command with this value leaves
+    // it, without the bus, WEL or WP# (what the factory or an earlier update did).
+    void programStatus(uint8_t value);
     std::vector<uint8_t>& array() { return array_; }
     const std::vector<uint8_t>& array() const { return array_; }
 
@@ -60,7 +71,8 @@ public:
     // Counters since construction (or the last resetCounters).
     uint64_t erasedBytes() const { return erasedBytes_; }
     uint64_t programmedBytes() const { return programmedBytes_; }
-    void resetCounters() { erasedBytes_ = programmedBytes_ = 0; }
+    uint64_t statusWrites() const { return statusWrites_; }  // write-status cycles performed
+    void resetCounters() { erasedBytes_ = programmedBytes_ = statusWrites_ = 0; }
 
     // Faults a test or the tool can inject. A bad cell keeps its erased bits:
     // programs appear to succeed and the byte still reads 0xFF. The page
@@ -97,6 +109,7 @@ private:
     bool operationAllowed();          // asks onOperationStart
     void startBusy(uint64_t ns) { busyUntil_ = now() + ns; }
     void writeStatus();
+    void applyStatusWrite(uint8_t value);
     void pageProgram();
     void sectorErase();
     void chipErase();
@@ -113,5 +126,6 @@ private:
     uint64_t busyUntil_ = 0;
     uint64_t erasedBytes_ = 0;
     uint64_t programmedBytes_ = 0;
+    uint64_t statusWrites_ = 0;
     uint64_t pagePrograms_ = 0;  // accepted page programs, for dropProgramAt
 };
