@@ -14,6 +14,7 @@
 #include "sim/flash_part.h"
 #include "sim/gpio.h"
 #include "sim/pci_config.h"
+#include "sim/service_processor.h"
 #include "sim/spi_controller.h"
 
 struct BoardConfig {
@@ -60,6 +61,7 @@ public:
     PciConfigSpace& pci() { return pci_; }
     GpioBlock& gpio() { return gpio_; }
     std::vector<uint8_t>& legacyArea() { return legacy_; }  // 64 KiB at 0xF0000
+    ServiceProcessor& serviceProcessor() { return *sp_; }
     uint32_t pciRead(unsigned bus, unsigned dev, unsigned fn, unsigned reg);  // dword
     void pciWrite(unsigned bus, unsigned dev, unsigned fn, unsigned reg, uint32_t value);
     uint8_t gpioLevelByte(unsigned offset);  // GPIO I/O register byte at base + offset
@@ -108,4 +110,5 @@ private:
     bool powerFailArmed_ = false;
     uint64_t powerFailAt_ = 0;
     uint64_t operationsStarted_ = 0;
+    std::unique_ptr<ServiceProcessor> sp_;
 };
