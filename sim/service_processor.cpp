@@ -368,8 +368,7 @@ void ServiceProcessor::runJob(const Job& job) {
         case JobKind::WriteDone: {
             for (uint32_t i = 0; i < CHUNK; ++i) flash_[job.address + i] &= job.data[i];
             ++chunksWritten_;
-            const bool holdsWeakCell =
-                faults.weakCellAt >= job.address && faults.weakCellAt < job.address + CHUNK;
+            const bool holdsWeakCell = faults.weakCellAt / PAGE == job.address / PAGE;
             if (faults.weakCell && holdsWeakCell) {
                 weakCellWritten_ = true;
             } else if (faults.weakCell && weakCellWritten_) {

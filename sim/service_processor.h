@@ -20,8 +20,8 @@ struct SpFaults {
     int eraseErrors = 0;              // the next N flash starts fail (-1: every one)
     bool blockError = false;          // a write covering blockErrorAt reports 0x05
     uint32_t blockErrorAt = 0;
-    bool weakCell = false;            // the byte at weakCellAt loses bit 0 once, when the
-    uint32_t weakCellAt = 0;          // next chunk after it is written
+    bool weakCell = false;            // the byte at weakCellAt flips bit 0 once, when a
+    uint32_t weakCellAt = 0;          // page after its own is programmed (program disturb)
     bool resetFails = false;          // message 0xA0 reports a failed reset
     bool semaphoreHeld = false;       // another agent holds the mailbox at power-on
 };

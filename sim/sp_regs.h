@@ -45,6 +45,7 @@ constexpr uint32_t KERNEL_BUILD_AT = 0x1000;     // 8 bytes: tag, tag, build (LE
 constexpr uint32_t KERNEL_BUILD_VALUE_AT = 0x1002;
 constexpr uint32_t REVISION_LENGTH = 8;
 constexpr uint32_t CHUNK = 8;  // one flash read or write message
+constexpr uint32_t PAGE = 128;  // the flash's program page
 
 // Commands and asynchronous messages.
 constexpr uint8_t CMD_ALERT = 0xA1;        // length 2: poll; length 3: acknowledge a code
