@@ -146,3 +146,20 @@ TEST_F(SpChipsetTest, ErasedBlocksAreSkippedAndTheKernelAreaIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SpChipsetTest, AChunkThatCannotBeReadNeverPassesACheck) {
+    ASSERT_EQ(chipset->erase(0, 0, 0), 0);
+    std::vector<unsigned char> erased(SP_APP_SIZE, 0xFF);
+    board.sp().faults.kernelSilent = true;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(chipset->BlankCheckRom(), 0);
+    EXPECT_EQ(chipset->ValidateApplicationUpdate(erased.data()), 0);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(
+                  "Error reading service processor firmware.\nError validating data at offset04000h...\n\n"),
+              std::string::npos);
+    board.sp().faults.kernelSilent = false;
+}
+
+}  // namespace

@@ -115,6 +115,7 @@ TEST_P(SpRecoveryTest, EndsWithTheFileInFlash) {
     if (name == "weak_cell") {
         EXPECT_NE(err.find("Error validating data at offset06000h...\n\n"), std::string::npos);
         EXPECT_EQ(occurrences(err, "Programming location 04000h"), 2u);
+        EXPECT_EQ(board.sp().flashStarts(), 2u);  // erased again before the second attempt
     }
 }
 
