@@ -10,7 +10,7 @@ set -u
 VM_ROOT=${1:?installed tree (from the .deb)}
 VM_HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 VM_FIRMWARE=/usr/share/seabios/bios-256k.bin
-VM_BOOT_SECONDS=${VM_BOOT_SECONDS:-75}
+VM_BOOT_SECONDS=${VM_BOOT_SECONDS:-150}
 VM_WORK=$(mktemp -d)
 vm_pid=
 failures=0
@@ -124,4 +124,19 @@ expect() {
 # byte for byte.
 flash_unchanged() {
     cmp -s "$VM_FIRMWARE" "$VM_WORK/$1.flash" || fail "$1: the firmware flash file changed"
+}
+
+# What every mode prints when the chipset gives no flash part identity.
+NO_FLASH_ID=('out: Chipset ID incorrect! 00 00 00' 'out: ')
+# The SPI controller of a machine without the LPC bridge: all ones, so its
+# opcode menu reads back as locked and without a read-identity entry.
+NO_ID_MENU='err: The SPI controller'"'"'s opcode menu has no read identity entry (opcode 0x9F) and the firmware has locked it against changes; the cycle was not started'
+
+# expect_both LABEL STATUS [LINE...]: expect for the commands labelled LABEL
+# (the installed lromup) and LABEL32 (the 32-bit rescue build).
+expect_both() {
+    local label=$1
+    shift
+    expect "$label" "$@"
+    expect "${label}32" "$@"
 }
