@@ -35,3 +35,11 @@ constexpr GpioGenerationLines GPIO_LINES[] = {
     {HOST_BRIDGE_PCH, gpioLine24(28), gpioLine24(27), gpioLine8(15), gpioLine56(57)},
     {HOST_BRIDGE_ICH, gpioLine24(26), gpioLine8(11), gpioLine24(27), gpioLine24(24)},
 };
+
+// Read-modify-write of one GPIO register byte.
+inline void gpioSetBits(OS* os, unsigned short port, uint8_t mask) {
+    os->outportByte(port, uint8_t(os->inportByte(port) | mask));
+}
+inline void gpioClearBits(OS* os, unsigned short port, uint8_t mask) {
+    os->outportByte(port, uint8_t(os->inportByte(port) & ~mask));
+}

@@ -128,6 +128,7 @@ int FlashBIOS(OS* os, Platform* platform, int id, const char* label, const char*
                 uuid.reset(generateUUID(os, uuidText));
             }
             platform->modifyImage(image.get(), file, machineType, serial, assetTag, uuid.get());
+            if (const int refused = platform->modifyImageResult()) return refused;
         }
 
         int result = writeRange(platform, chipset.get(), file, file->offset, file->size,

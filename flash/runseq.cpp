@@ -3,10 +3,17 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <memory>
+#include <vector>
 
+#include "chipset/flash_guards.h"
 #include "chipset/ich10spi.h"
+#include "flash/exit_status.h"
 #include "flash/flashbios.h"
+#include "flash/image_file.h"
 #include "flash/settings.h"
+#include "flash/switches.h"
+#include "flash/write_plan.h"
 #include "os/os.h"
 #include "platform/platform.h"
 #include "platform/vpd.h"
@@ -62,18 +69,6 @@ void changeBootBank(OS* os) {
     }
 }
 
-// Length of the named file, or -1 when it cannot be opened.
-long fileLength(const char* name) {
-    FILE* file = std::fopen(name, "rb");
-    if (file == nullptr) {
-        return -1;
-    }
-    std::fseek(file, 0, SEEK_END);
-    long length = std::ftell(file);
-    std::fclose(file);
-    return length;
-}
-
 struct BankUpdate {
     int descriptionIndex;
     char* fileName;
@@ -83,13 +78,46 @@ struct BankUpdate {
     const char* switchName;
 };
 
-// Exit statuses of a flashing step that is refused before anything is written.
-constexpr int STATUS_IMAGE_UNREADABLE = 3;
-constexpr int STATUS_IMAGE_SIZE = 4;
+// The whole image file, or nothing when it cannot be opened or read.
+bool readImage(const char* name, std::vector<unsigned char>& image) {
+    ImageOpen opened = openImageFile(name);
+    if (!opened.file || std::fseek(opened.file.get(), 0, SEEK_END) != 0) return false;
+    const long length = std::ftell(opened.file.get());
+    if (length < 0) return false;
+    image.resize(size_t(length));
+    std::rewind(opened.file.get());
+    return std::fread(image.data(), 1, image.size(), opened.file.get()) == image.size();
+}
+
+// An update that would write no block at all, or an image that cannot boot
+// where it is written, is refused here, before the bank is switched.
+int checkWrite(const Chipset* probe, const s_FirmwareFile& file,
+               const std::vector<unsigned char>& image) {
+    // No probe: the update reports the unidentified chipset itself; no range
+    // known: it reports that with its own message.
+    if (probe == nullptr || file.size == 0) return 0;
+    const WritePlan plan = planWrite(*probe, file);
+    if (plan.blocks == 0) {
+        std::fprintf(stderr,
+                     "No block of %s would be written: every 4 KiB block of its flash range "
+                     "0x%X to 0x%X is one this update%s leaves alone; nothing was written and the "
+                     "active bank was not changed\n",
+                     file.name, unsigned(file.offset), unsigned(file.offset + file.size - 1),
+                     updt_bblk ? " (boot block only)" : "");
+        return EXIT_NOTHING_TO_WRITE;
+    }
+    const size_t length = image.size() < file.size ? image.size() : file.size;
+    if (const char* why = unbootableImageReason(image.data(), length, plan)) {
+        std::fprintf(stderr, "%s cannot boot: %s; nothing was written\n", file.name, why);
+        return EXIT_IMAGE_CANNOT_BOOT;
+    }
+    return 0;
+}
 
 // Points the description's file record at the user's file and checks the
-// file's size for the family. Returns 0 to go on, or the status to end with.
-int checkImage(OS* os, Platform* platform, const BankUpdate& update) {
+// file for the family and for what would be written. Returns 0 to go on, or
+// the status to end with.
+int checkImage(OS* os, Platform* platform, const Chipset* probe, const BankUpdate& update) {
     s_FlashMap* map = platform->getFlashMap();
     s_FirmwareFile* file = map->descriptions[update.descriptionIndex]->files[0];
     file->name = update.fileName;
@@ -98,35 +126,45 @@ int checkImage(OS* os, Platform* platform, const BankUpdate& update) {
     char model[PLATFORM_TEXT_SIZE] = {};
     const int family = identify_plat(os, model);
 
-    const long length = fileLength(file->name);
-    if (length < 0) {
+    std::vector<unsigned char> image;
+    if (!readImage(file->name, image)) {
         std::cerr << "Error opening " << file->name << std::endl;
-        return STATUS_IMAGE_UNREADABLE;
+        return EXIT_IMAGE_UNUSABLE;
     }
+    const long length = long(image.size());
     std::printf("The file size is 0x%lxh bytes\n", static_cast<unsigned long>(length));
     std::fflush(stdout);
 
     if (family == MODEL_61QM && length != IMAGE_SIZE_61QM) {
         std::cout << "The platform is Moro 310 or Moro 320" << std::endl;
         std::cout << "Corrupt BIOS file, exiting" << std::endl;
-        return STATUS_IMAGE_SIZE;
+        return EXIT_IMAGE_SIZE;
     }
     if (family == MODEL_62QM && length != IMAGE_SIZE_62QM) {
         std::cout << "The platform is Moro 330" << std::endl;
         std::cout << "Corrupt BIOS file, exiting" << std::endl;
-        return STATUS_IMAGE_SIZE;
+        return EXIT_IMAGE_SIZE;
     }
-    return 0;
+    return checkWrite(probe, *file, image);
 }
 
 // Makes the bank of the update the active one and writes the image into it.
+// The part written ends locked by the update; whatever else the update opened
+// is put back as it was found, and on a failure the part's protection too.
 int writeBank(OS* os, Platform* platform, const BankUpdate& update) {
     const bool backupActive = ReadActiveBIOS(os) != 0;
     if (backupActive != update.wantBackupActive) {
         change_pb_gpio(os);
     }
-    return FlashBIOS(os, platform, update.id, update.label, update.switchName, nullptr, nullptr,
-                     nullptr, nullptr);
+    const FlashGuards found = readFlashGuards(os);
+    const int result = FlashBIOS(os, platform, update.id, update.label, update.switchName,
+                                 nullptr, nullptr, nullptr, nullptr);
+    if (result != 0) {
+        restoreFlashGuards(os, found);
+    } else {
+        restoreBiosControl(os, found);
+    }
+    return result;
 }
 
 int release(OS* os, Platform* platform, int status) {
@@ -162,9 +200,15 @@ int runSequence() {
 
     if (platform->identify() == 0) {
         refuseMachine(os);
-        return release(os, platform, 5);
+        return release(os, platform, EXIT_FOREIGN_MACHINE);
     }
-    delete platform->getChipset();
+    // The probe builds and identifies the chipset, which opens the guards of
+    // the active part; they go back at once, so that a run that writes
+    // nothing leaves them as it found them. Its block table tells what each
+    // update would write.
+    const FlashGuards found = readFlashGuards(os);
+    const std::unique_ptr<Chipset> probe(platform->getChipset());
+    restoreFlashGuards(os, found);
 
     // Modes 1 to 5 also run when no mode switch was given.
     auto wanted = [](unsigned short bit) { return flashmode == 0 || (flashmode & bit) != 0; };
@@ -192,7 +236,7 @@ int runSequence() {
         } else {
             const BankUpdate primary{PRIMARY_DESCRIPTION_INDEX, PBIOS_FNAME, false, 0, "BIOS",
                                      nullptr};
-            const int refused = checkImage(os, platform, primary);
+            const int refused = checkImage(os, platform, probe.get(), primary);
             if (refused != 0) {
                 return release(os, platform, refused);
             }
@@ -207,7 +251,7 @@ int runSequence() {
     if ((flashmode & MODE_BACKUP) != 0) {
         const BankUpdate backup{BACKUP_DESCRIPTION_INDEX, BBIOS_FNAME, true, 1, "Backup BIOS",
                                 "-2"};
-        const int refused = checkImage(os, platform, backup);
+        const int refused = checkImage(os, platform, probe.get(), backup);
         if (refused != 0) {
             return release(os, platform, refused);
         }

@@ -4,8 +4,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
+#include "flash/image_file.h"
 #include "flash/settings.h"
 
 namespace {
@@ -66,11 +66,6 @@ const SwitchRow* findSwitch(const char* argument) {
     return nullptr;
 }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
 bool hasRegionMark(std::FILE* file) {
     unsigned char head[REGION_PROBE_SIZE] = {};  // bytes past a short file read as 0
     std::size_t got = std::fread(head, 1, sizeof head, file);
@@ -87,7 +82,13 @@ int takeImage(const ImageTarget& target, const char* name) {
     }
     std::strcpy(target.nameBuffer, name);
 
-    FileHandle file(std::fopen(name, "rb"));
+    ImageOpen opened = openImageFile(name);
+    if (opened.notRegular != nullptr) {
+        std::fprintf(stderr, "%s is a %s, not an image file; an image must be a regular file.\n",
+                     name, opened.notRegular);
+        return EXIT_IMAGE_UNUSABLE;
+    }
+    FileHandle& file = opened.file;
     if (!file) {
         std::printf("Open %s error.\n", name);
         std::printf("Please ready the rom file and try again.\n");

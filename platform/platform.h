@@ -63,6 +63,9 @@ public:
     virtual void SetH8ProgrammingMode(bool on) = 0;   // 7
     virtual Chipset* getChipset() = 0;                // 8
     virtual const char* getServiceProcessorPort() = 0;  // 9
+    // 0 when the last modifyImage carried the identity (or found none to
+    // carry); otherwise the status the update ends with, nothing written.
+    virtual int modifyImageResult() const { return 0; }  // 10
 };
 
 class Chipset {

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "os/os.h"
+#include "platform/identity_source.h"
 #include "platform/pci_regs.h"
 #include "platform/x86qm.h"
 #include "tables/utils.h"
@@ -77,27 +78,15 @@ const char* asText(const unsigned char* text) { return reinterpret_cast<const ch
 // ---------------------------------------------------------------------------
 // The running BIOS.
 
+const IdentityBlock ASSET_IDENTITY = {"asset-tag", TOP_ASSET_PTR, ASSET_BLOCK_SIZE, ASSET_SIG};
+const IdentityBlock OEM_IDENTITY = {"OEM", TOP_OEM_PTR, OEM_BLOCK_SIZE, OEM_SIG};
+
 // Offset k of the running VPD block in the search window, or -1.
 int findRunningVpd(const unsigned char* window) {
-    static const unsigned char SIGNATURE[VPD_SIG_LENGTH] = {0xAA, 0x55, 'V', 'P', 'D'};
     static_assert(VPD_SEARCH_LAST + VPD_SIG_LENGTH <= VPD_SEARCH_LENGTH, "search inside window");
     for (uint32_t k = 0; k <= VPD_SEARCH_LAST; ++k)
-        if (std::memcmp(window + k, SIGNATURE, VPD_SIG_LENGTH) == 0) return static_cast<int>(k);
+        if (std::memcmp(window + k, VPD_SIGNATURE, VPD_SIG_LENGTH) == 0) return static_cast<int>(k);
     return -1;
-}
-
-// Reads a block of the running BIOS through its pointer at pointerAddress.
-// False when the pointer says the block is absent, when the block would run
-// past the top of the address space, or when it lacks its signature.
-bool readRunningBlock(OS* os, uint32_t pointerAddress, unsigned char* block, uint32_t size,
-                      const char* signature) {
-    unsigned char raw[sizeof(uint16_t)] = {};
-    os->memRead(pointerAddress, sizeof raw, raw);
-    const uint16_t pointer = static_cast<uint16_t>(raw[0] | raw[1] << 8);
-    if (pointer == BLOCK_ABSENT || static_cast<uint32_t>(pointer) + size > TRAILER_WINDOW)
-        return false;
-    os->memRead(BIOS_TOP64K_BASE + pointer, size, block);
-    return std::memcmp(block, signature, std::strlen(signature)) == 0;
 }
 
 void printUuid(const s_UUIDStruc& u) {
@@ -201,15 +190,35 @@ void uuidFromText(const char* text, s_UUIDStruc* uuid) {
 
 }  // namespace
 
-void carryIdentity(OS* os, unsigned char* imageData, uint32_t imageSize,
-                   const unsigned char* machineType, const unsigned char* serial,
-                   const unsigned char* assetTag, const s_UUIDStruc* uuid) {
+int carryIdentity(OS* os, unsigned char* imageData, uint32_t imageSize,
+                  const unsigned char* machineType, const unsigned char* serial,
+                  const unsigned char* assetTag, const s_UUIDStruc* uuid) {
     unsigned char window[VPD_SEARCH_LENGTH] = {};
     os->memRead(VPD_SEARCH_BASE, VPD_SEARCH_LENGTH, window);
     const int k = findRunningVpd(window);
-    if (k < 0) return;
+    if (k < 0) return 0;
     const unsigned char* running = window + k;
     const ImageBuffer image(imageData, imageSize);
+
+    // The blocks are read before anything is changed: an update that would
+    // lose one is refused with the image as it was.
+    unsigned char assetBlock[ASSET_BLOCK_SIZE] = {};
+    unsigned char oemBlock[OEM_BLOCK_SIZE] = {};
+    bool assetShadowed = false, oemShadowed = false;
+    const BlockRead asset =
+        assetTag != nullptr ? BlockRead::Absent
+                            : readRunningBlock(os, ASSET_IDENTITY, assetBlock, &assetShadowed);
+    const BlockRead oem = readRunningBlock(os, OEM_IDENTITY, oemBlock, &oemShadowed);
+    if (asset == BlockRead::Damaged || oem == BlockRead::Damaged) {
+        std::cerr << "The " << (asset == BlockRead::Damaged ? ASSET_IDENTITY : OEM_IDENTITY).name
+                  << " block of the BIOS bank being replaced is damaged (an earlier update was "
+                  << "interrupted?) and the running BIOS holds no intact copy; nothing was "
+                  << "written, so that the machine's identity is not lost" << std::endl;
+        return IDENTITY_LOST;
+    }
+    if ((asset == BlockRead::Found && assetShadowed) || (oem == BlockRead::Found && oemShadowed))
+        std::cout << "The identity blocks of the BIOS bank being replaced are damaged; "
+                  << "the running BIOS's copy is carried instead" << std::endl;
 
     const int64_t vpd = image.blockFromTrailer(TRAILER_VPD_PTR);
     if (machineType != nullptr) {
@@ -239,29 +248,27 @@ void carryIdentity(OS* os, unsigned char* imageData, uint32_t imageSize,
     if (record >= 0) fixUuidRecordChecksum(image, record);
     fixVpdChecksum(image, vpd, running[VPD_LENGTH]);
 
-    const int64_t asset = image.blockFromTrailer(TRAILER_ASSET_PTR);
+    const int64_t imageAsset = image.blockFromTrailer(TRAILER_ASSET_PTR);
     if (assetTag != nullptr) {
         std::cout << "Merging in new asset tag " << asText(assetTag) << std::endl;
-        putImageField(image, asset, ASSET_TEXT, assetTag, ASSET_TEXT_SIZE);
-    } else {
-        unsigned char block[ASSET_BLOCK_SIZE] = {};
-        if (readRunningBlock(os, RUNNING_ASSET_PTR, block, ASSET_BLOCK_SIZE, ASSET_SIG))
-            putImageField(image, asset, ASSET_TEXT, block + ASSET_TEXT, ASSET_TEXT_SIZE);
+        putImageField(image, imageAsset, ASSET_TEXT, assetTag, ASSET_TEXT_SIZE);
+    } else if (asset == BlockRead::Found) {
+        putImageField(image, imageAsset, ASSET_TEXT, assetBlock + ASSET_TEXT, ASSET_TEXT_SIZE);
     }
-
-    const int64_t oem = image.blockFromTrailer(TRAILER_OEM_PTR);
-    unsigned char block[OEM_BLOCK_SIZE] = {};
-    if (readRunningBlock(os, RUNNING_OEM_PTR, block, OEM_BLOCK_SIZE, OEM_SIG))
-        putImageField(image, oem, OEM_TEXT, block + OEM_TEXT, OEM_TEXT_SIZE);
+    if (oem == BlockRead::Found)
+        putImageField(image, image.blockFromTrailer(TRAILER_OEM_PTR), OEM_TEXT, oemBlock + OEM_TEXT,
+                      OEM_TEXT_SIZE);
 
     fixImageChecksum(image);
+    return 0;
 }
 
 void x86QMPlatform::modifyImage(unsigned char* image, s_FirmwareFile* file,
                                 unsigned char* machineType, unsigned char* serial,
                                 unsigned char* assetTag, s_UUIDStruc* uuid) {
+    carryResult = 0;
     if (image != nullptr && file != nullptr)
-        carryIdentity(host, image, file->size, machineType, serial, assetTag, uuid);
+        carryResult = carryIdentity(host, image, file->size, machineType, serial, assetTag, uuid);
     delete[] machineType;
     delete[] serial;
     delete[] assetTag;

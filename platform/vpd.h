@@ -17,9 +17,12 @@ constexpr uint32_t VPD_SEARCH_BASE = 0xFFF90;     // window searched for the VPD
 constexpr uint32_t VPD_SEARCH_LENGTH = 0x70;
 constexpr uint32_t VPD_SEARCH_LAST = 0x2B;        // last offset tested for the signature
 constexpr uint32_t VPD_RUNNING_UUID_BELOW = 0x16; // running UUID sits this far below the block
-constexpr uint32_t BIOS_TOP64K_BASE = 0xFFFF0000; // top 64 KiB of the running BIOS
-constexpr uint32_t RUNNING_ASSET_PTR = 0xFFFFFFE2;
-constexpr uint32_t RUNNING_OEM_PTR = 0xFFFFFFE6;
+constexpr uint32_t BIOS_TOP64K_BASE = 0xFFFF0000; // top 64 KiB of the BIOS in the flash window
+constexpr uint32_t SHADOW_TOP64K_BASE = 0xF0000;  // the running BIOS's shadowed copy of it
+// Trailer pointers, as offsets in the top 64 KiB.
+constexpr uint32_t TOP_ASSET_PTR = 0xFFE2;
+constexpr uint32_t TOP_VPD_PTR = 0xFFE4;
+constexpr uint32_t TOP_OEM_PTR = 0xFFE6;
 constexpr uint16_t BLOCK_ABSENT = 0xFFFF;         // pointer value of a missing block
 
 // Image trailer: offsets back from the end of the image.
@@ -32,6 +35,7 @@ constexpr uint32_t TRAILER_WINDOW = 0x10000;      // pointers are offsets in the
 // VPD block: offsets from its first byte.
 constexpr uint32_t VPD_SIG = 0x00;                // 0xAA 0x55 "VPD"
 constexpr uint32_t VPD_SIG_LENGTH = 5;
+constexpr unsigned char VPD_SIGNATURE[VPD_SIG_LENGTH] = {0xAA, 0x55, 'V', 'P', 'D'};
 constexpr uint32_t VPD_LENGTH = 0x05;             // end of the checksummed range
 constexpr uint32_t VPD_SUM_START = 0x0D;
 constexpr uint32_t VPD_SERIAL = 0x16;
@@ -63,13 +67,19 @@ constexpr uint32_t OEM_TEXT_SIZE = 32;
 
 }  // namespace vpd
 
+// carryIdentity's result when the bank being replaced has lost an identity
+// block and the running BIOS holds no intact copy: nothing is written.
+constexpr int IDENTITY_LOST = 8;
+
 // Set to have GetVPDInfo write the range it read back into the flash.
 extern bool g_VPD_Changes;
 
 // Carries the running BIOS's identity into image (imageSize bytes) and fixes
 // the block and image checksums; a non-null argument replaces that item. Never
-// writes outside the image. The texts are not released here.
-void carryIdentity(OS* os, unsigned char* image, uint32_t imageSize,
+// writes outside the image. The texts are not released here. Returns 0, or
+// IDENTITY_LOST (with a message, the image untouched) when an identity block
+// can be read intact from nowhere.
+int carryIdentity(OS* os, unsigned char* image, uint32_t imageSize,
                    const unsigned char* machineType, const unsigned char* serial,
                    const unsigned char* assetTag, const s_UUIDStruc* uuid);
 

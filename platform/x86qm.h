@@ -34,6 +34,7 @@ public:
     void modifyImage(unsigned char* image, s_FirmwareFile* file, unsigned char* machineType,
                      unsigned char* serial, unsigned char* assetTag,
                      s_UUIDStruc* uuid) override;
+    int modifyImageResult() const override { return carryResult; }
     void SetH8ProgrammingMode(bool on) override;
     Chipset* getChipset() override;  // a new identified ich10spiChipset, or null
     const char* getServiceProcessorPort() override;  // "1"
@@ -41,6 +42,7 @@ public:
 private:
     s_FlashMap* flashMap;
     OS* host;
+    int carryResult = 0;  // of the last modifyImage
     // The default file names. Callers may point a file record at a name of
     // their own, so the names are released from here, not from the records.
     std::unique_ptr<char[]> defaultNames[X86QM_DESCRIPTION_COUNT];

@@ -1,0 +1,8 @@
+// Exit statuses of the run sequence besides the switch scan's (flash/switches.h),
+// the platform report (61, 62, 5) and the failing flash operation's code.
+#pragma once
+
+constexpr int EXIT_IMAGE_SIZE = 4;          // image of the wrong size for the family
+constexpr int EXIT_FOREIGN_MACHINE = 5;     // not a machine of a supported family
+constexpr int EXIT_NOTHING_TO_WRITE = 6;    // the update would write no block at all
+constexpr int EXIT_IMAGE_CANNOT_BOOT = 7;   // all one byte value, or a blank reset vector

@@ -1,0 +1,29 @@
+// What an update of one image file would write, decided before anything is
+// touched: the 4 KiB blocks of the file's flash range that the chipset's block
+// table does not skip, and whether they reach the processor's reset vector.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+class Chipset;
+struct s_FirmwareFile;
+
+// The processor fetches its first instruction from the last 16 bytes below
+// 4 GiB, which the BIOS window maps to the top of the flash part.
+constexpr uint32_t RESET_VECTOR_SIZE = 16;
+
+struct WritePlan {
+    uint32_t blocks = 0;              // blocks that would be erased and programmed
+    bool coversResetVector = false;   // one of them holds the reset vector
+    uint32_t resetVectorAddress = 0;  // its flash address
+    uint32_t resetVectorOffset = 0;   // and the offset of those bytes in the image
+};
+
+// The plan for writing `file` with this chipset, walking the block table as
+// its program step does. A chipset without a block table writes every block
+// of the range.
+WritePlan planWrite(const Chipset& chipset, const s_FirmwareFile& file);
+
+// Why an image of `size` bytes cannot boot, or null when it can: every byte
+// the same value, or a blank reset vector when the plan writes it.
+const char* unbootableImageReason(const unsigned char* image, size_t size, const WritePlan& plan);
