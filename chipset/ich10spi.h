@@ -115,6 +115,10 @@ public:
     int change_pb_gpio();
     unsigned char ReadActiveBIOS();
 
+    // 0 when the identified part is the size the flash map is laid out for;
+    // otherwise SPI_ERR_WRONG_PART, with the message naming both sizes.
+    int checkPartFitsMap() const;
+
     // For inspection.
     uint32_t rootComplexBase() const { return rcba; }
     const s_FlashBlock* blockTable() const { return blocks; }
