@@ -17,6 +17,16 @@ const FaultKind FAULTS[] = {
     // The N-th erase or program operation of the run (from 1) does not happen.
     {"power-cut", true, 1, ANY_COUNT,
      [](Machine& m, uint64_t n) { m.failPowerAtOperation(n - 1); }},
+    // That byte of either part keeps its erased bits.
+    {"bad-cell", true, 0, ANY_ADDRESS,
+     [](Machine& m, uint64_t address) {
+         for (int b = 0; b < 2; ++b) m.bank(b).badCell = uint32_t(address);
+     }},
+    // A part accepts its N-th page program (from 1) and changes nothing.
+    {"drop-program", true, 1, ANY_COUNT,
+     [](Machine& m, uint64_t n) {
+         for (int b = 0; b < 2; ++b) m.bank(b).dropProgramAt = n;
+     }},
 };
 
 }  // namespace

@@ -13,12 +13,14 @@
 #include "sim/models.h"
 #include "sim/sim_commands.h"
 #include "sim/sim_tool.h"
+#include "sim/sp_tool.h"
 
 namespace {
 
 struct NewRequest {
     MachineOptions machine;
     bool force = false;  // replace the machine (or write among other files) in DIR
+    SpNewOptions sp;     // the service processor's kernel revision and build
 };
 
 // Applies one option; returns SIM_TOOL_OK or the status to end with, the
@@ -109,6 +111,14 @@ const NewOption NEW_OPTIONS[] = {
          r.machine.spiLockDown = true;
          return SIM_TOOL_OK;
      }},
+    {"--sp-kernel", true,
+     [](NewRequest& r, const std::string& v, std::string* why) {
+         return parseSpNewOption("--sp-kernel", v, r.sp, why) ? SIM_TOOL_OK : SIM_TOOL_USAGE;
+     }},
+    {"--sp-build", true,
+     [](NewRequest& r, const std::string& v, std::string* why) {
+         return parseSpNewOption("--sp-build", v, r.sp, why) ? SIM_TOOL_OK : SIM_TOOL_USAGE;
+     }},
     {"--no-vpd", false,
      [](NewRequest& r, const std::string&, std::string*) {
          r.machine.noVpd = true;
@@ -165,6 +175,7 @@ int cmdNew(const ToolArgs& args) {
     std::string error;
     std::unique_ptr<Machine> m = buildMachine(request.machine, &error);
     if (!m) return toolUsage("new: " + error);
+    applySpNewOptions(*m, request.sp);
 
     const std::string& dir = args[0];
     DirHandle handle;
@@ -184,6 +195,7 @@ int cmdNew(const ToolArgs& args) {
     }
     MachineRecord record;
     record.model = request.machine.model;
-    if (!saveMachineDir(dir, *m, record, &error)) return toolFailed(error);
+    if (!saveMachineDir(dir, *m, record, &error) || !saveSpState(dir, *m, &error))
+        return toolFailed(error);
     return SIM_TOOL_OK;
 }

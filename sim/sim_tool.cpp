@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@
 #include "sim/sim_faults.h"
 #include "sim/simos.h"
 #include "sim/smbios_builder.h"
+#include "sim/sp_tool.h"
 
 namespace {
 
@@ -35,6 +37,7 @@ const char USAGE[] =
     "                          [--mtm TEXT] [--uuid UUID] [--asset TEXT|none] [--oem TEXT|none]\n"
     "                          [--no-vpd] [--crtm] [--active-bank primary|backup] [--legacy-area FILE]\n"
     "                          [--firmware-menu standard|hostile|read-only] [--ble] [--flockdn]\n"
+    "                          [--sp-kernel A8DSP021|A8DSP022|...] [--sp-build 0xNNNN]\n"
     "                          [--force]\n"
     "       lromup-sim image DIR FILE [--whole|--region] [--seed N]\n"
     "       lromup-sim show DIR\n"
@@ -87,7 +90,7 @@ int cmdShow(const std::vector<std::string>& args) {
     MachineRecord record;
     std::string error;
     std::unique_ptr<Machine> m = loadMachineDir(args[0], record, &error);
-    if (!m) return failed(error);
+    if (!m || !loadSpState(args[0], *m, &error)) return failed(error);
     const std::vector<uint8_t>& legacy = m->legacyArea();
     std::string version = findSmbiosBiosVersion(legacy.data(), legacy.size(), LEGACY_AREA_BASE);
     const FlashPartInfo& part = m->bank(0).info();
@@ -117,6 +120,7 @@ int cmdShow(const std::vector<std::string>& args) {
               << "last_run.erased_bytes: " << record.lastErasedBytes << "\n"
               << "last_run.programmed_bytes: " << record.lastProgrammedBytes << "\n"
               << "last_run.status_writes: " << record.lastStatusWrites << "\n";
+    showServiceProcessor(*m, std::cout);
     return SIM_TOOL_OK;
 }
 
@@ -138,7 +142,7 @@ int cmdRead(const std::vector<std::string>& args) {
 }  // namespace
 
 int toolUsage(const std::string& why) {
-    std::cerr << "lromup-sim: " << why << "\n" << usageText();
+    std::cerr << "lromup-sim: " << why << "\n" << usageText() << SP_TOOL_USAGE;
     return SIM_TOOL_USAGE;
 }
 
@@ -156,6 +160,7 @@ int simToolMain(int argc, char** argv) {
     if (command == "run") return cmdRun(args);
     if (command == "show") return cmdShow(args);
     if (command == "read") return cmdRead(args);
+    if (command == "sp") return spToolMain(args);
     if (command == "reboot") return simRebootMain(args);
     if (command == "-h" || command == "--help") {
         std::cout << usageText();

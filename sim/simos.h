@@ -37,6 +37,7 @@ public:
     // What lockMachine answers; without a hook the machine is always free.
     void setLockHook(std::function<int()> hook) { lockHook_ = std::move(hook); }
     unsigned rebootCount() const { return reboots_; }
+    uint64_t hostCalls() const { return calls_; }  // every call, traced or not
 
     void preexec() override;
     unsigned char inportByte(unsigned short port) override;
@@ -76,7 +77,10 @@ public:
     int lockMachine() override;
 
 private:
-    void tick() { m_.clock().advance(SIM_NS_PER_US); }
+    void tick() {
+        ++calls_;
+        m_.clock().advance(SIM_NS_PER_US);
+    }
     void record(TraceKind kind, uint32_t address, uint32_t size, uint32_t value) {
         if (tracing_) keep(TraceEntry{kind, address, size, value, nullptr});
     }
@@ -92,5 +96,6 @@ private:
     unsigned reboots_ = 0;
     std::FILE* traceStream_ = nullptr;
     std::function<int()> lockHook_;
+    uint64_t calls_ = 0;
     std::unique_ptr<LinOS> h8host_;  // made by the first h8init
 };

@@ -119,7 +119,7 @@ inline const KernelCalls& fakeKernel() {
                               (safe ? "" : " follows-links"),
                           fake.createErrno, 9);
         },
-        nullptr, nullptr, nullptr, nullptr, nullptr,  // write, lseek, fsync, select, runCommand
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // write .. runCommand
         [](int fd, int operation) {
             return answer(fmt("flock %lu %#lx", fd, operation), fake.flockErrno);
         },
