@@ -78,15 +78,17 @@ struct BankUpdate {
     const char* switchName;
 };
 
-// The whole image file, or nothing when it cannot be opened or read.
-bool readImage(const char* name, std::vector<unsigned char>& image) {
+// The file's length, and its first `limit` bytes (fewer when it is shorter)
+// in image; -1 when it cannot be opened or read.
+long readImage(const char* name, size_t limit, std::vector<unsigned char>& image) {
     ImageOpen opened = openImageFile(name);
-    if (!opened.file || std::fseek(opened.file.get(), 0, SEEK_END) != 0) return false;
+    if (!opened.file || std::fseek(opened.file.get(), 0, SEEK_END) != 0) return -1;
     const long length = std::ftell(opened.file.get());
-    if (length < 0) return false;
-    image.resize(size_t(length));
+    if (length < 0) return -1;
+    image.resize(size_t(length) < limit ? size_t(length) : limit);
     std::rewind(opened.file.get());
-    return std::fread(image.data(), 1, image.size(), opened.file.get()) == image.size();
+    if (std::fread(image.data(), 1, image.size(), opened.file.get()) != image.size()) return -1;
+    return length;
 }
 
 // An update that would write no block at all, or an image that cannot boot
@@ -106,8 +108,7 @@ int checkWrite(const Chipset* probe, const s_FirmwareFile& file,
                      updt_bblk ? " (boot block only)" : "");
         return EXIT_NOTHING_TO_WRITE;
     }
-    const size_t length = image.size() < file.size ? image.size() : file.size;
-    if (const char* why = unbootableImageReason(image.data(), length, plan)) {
+    if (const char* why = unbootableImageReason(image.data(), image.size(), plan)) {
         std::fprintf(stderr, "%s cannot boot: %s; nothing was written\n", file.name, why);
         return EXIT_IMAGE_CANNOT_BOOT;
     }
@@ -126,12 +127,12 @@ int checkImage(OS* os, Platform* platform, const Chipset* probe, const BankUpdat
     char model[PLATFORM_TEXT_SIZE] = {};
     const int family = identify_plat(os, model);
 
-    std::vector<unsigned char> image;
-    if (!readImage(file->name, image)) {
+    std::vector<unsigned char> image;  // the part of the file that would be written
+    const long length = readImage(file->name, file->size, image);
+    if (length < 0) {
         std::cerr << "Error opening " << file->name << std::endl;
         return EXIT_IMAGE_UNUSABLE;
     }
-    const long length = long(image.size());
     std::printf("The file size is 0x%lxh bytes\n", static_cast<unsigned long>(length));
     std::fflush(stdout);
 
