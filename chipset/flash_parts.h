@@ -5,15 +5,30 @@
 #include <cstdint>
 
 struct FlashPartRow {
-    uint8_t jedec[3];    // manufacturer, memory type, capacity code
-    bool checkMark;      // the line opens with the code-page 437 check mark (0xFB)
-    const char* text;    // printed to standard error, followed by a line end
+    uint8_t jedec[3];     // manufacturer, memory type, capacity code
+    bool checkMark;       // the line opens with the code-page 437 check mark (0xFB)
+    const char* text;     // printed to standard error, followed by a line end
+    const char* name;     // the part as refusals name it
+    uint32_t size;        // bytes
+    uint8_t protectBits;  // status-register bits that hold the block protection
 };
 
 // Accepted parts, in the order they are tested.
 extern const FlashPartRow FLASH_PARTS[];
 extern const unsigned FLASH_PART_COUNT;
 constexpr char CHECK_MARK = '\xFB';
+
+// The first accepted part whose identity matches the three JEDEC bytes; null
+// for a part not in the table.
+const FlashPartRow* knownFlashPart(const uint8_t* identity);
+
+// Protection bits assumed for a part the table does not know: every bit that
+// is block protection on one of the known parts.
+constexpr uint8_t UNKNOWN_PART_PROTECT_BITS = 0x3C;
+
+// Whether a status-register value leaves some of the part's blocks protected.
+// A null part means one the table does not know.
+bool blockProtectionSet(const FlashPartRow* part, uint8_t status);
 
 // Number of 4 KiB blocks for a JEDEC capacity code.
 int blockCountForCapacity(uint8_t capacityCode);
@@ -32,6 +47,7 @@ struct SkipMarkRow {
     BlockRange always;
     BlockRange bootBlock;
     BlockRange mainBlocks;
+    uint32_t flashSize;  // bytes of the part the generation's flash map is laid out for
 };
 
 extern const SkipMarkRow SKIP_MARKS[2];  // PCH generation first

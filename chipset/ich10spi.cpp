@@ -15,7 +15,6 @@
 
 namespace {
 constexpr char CHIPSET_NAME[] = "Intel PCH";
-constexpr unsigned JEDEC_ID_BYTES = 3;
 constexpr unsigned CONSTRUCT_ID_READ = 4;  // FDATA bytes read at construction
 constexpr unsigned IDENTIFY_ID_READ = 5;   // FDATA bytes read by identify
 constexpr uint32_t BLOCK_64K = 0x10000;
@@ -36,6 +35,7 @@ ich10spiChipset::ich10spiChipset(OS* host, Platform* /*platform: not kept*/) {
     uint8_t identity[IDENTIFY_ID_READ] = {};
     unlockAndReadIdentity(identity, CONSTRUCT_ID_READ);
     blockCount = blockCountForCapacity(identity[2]);
+    part = knownFlashPart(identity);
 
     name = new char[sizeof CHIPSET_NAME];
     std::memcpy(name, CHIPSET_NAME, sizeof CHIPSET_NAME);
@@ -57,15 +57,18 @@ ich10spiChipset::~ich10spiChipset() {
 
 // Opens the guards, programs the opcode menu and reads the JEDEC identity.
 // The identity bytes stay zero when the controller cannot run the cycle.
+// The menu is programmed before the first software cycle: until then the
+// controller holds the firmware's menu, whose entries mean what the firmware
+// chose (an entry the updater uses for write status may there be an erase).
 void ich10spiChipset::unlockAndReadIdentity(uint8_t* identity, unsigned count) {
     UnlockSPI_WP();
-    UnlockSPIFlash();
     InitSpiEnvironment();
+    UnlockSPIFlash();
     UnlockSPI();
     UnlockBIOS();
 
     writeReg32(SPI_FADDR, 0);
-    if (sendSw(CMD_READ_JEDEC_ID) != 0) return;
+    if (sendSw(OP_READ_JEDEC_ID) != 0) return;
     WaitCycleDone();
     readRegBytes(SPI_FDATA0, identity, count);
     ClearCycleDone();
@@ -76,11 +79,9 @@ int ich10spiChipset::identify() {
     uint8_t identity[IDENTIFY_ID_READ] = {};
     unlockAndReadIdentity(identity, IDENTIFY_ID_READ);
 
-    for (unsigned i = 0; i < FLASH_PART_COUNT; ++i) {
-        const FlashPartRow& part = FLASH_PARTS[i];
-        if (std::memcmp(part.jedec, identity, JEDEC_ID_BYTES) != 0) continue;
-        if (part.checkMark) std::cerr << CHECK_MARK;
-        std::cerr << part.text << std::endl;
+    if (const FlashPartRow* known = knownFlashPart(identity)) {
+        if (known->checkMark) std::cerr << CHECK_MARK;
+        std::cerr << known->text << std::endl;
         return 1;
     }
     std::printf("Chipset ID incorrect! %02x %02x %02x\n\r", identity[0], identity[1], identity[2]);
@@ -92,6 +93,10 @@ int ich10spiChipset::erase(unsigned int, unsigned int, unsigned int) { return 0;
 
 int ich10spiChipset::program(unsigned int start, unsigned int length, unsigned int,
                              unsigned char* data) {
+    // A part of the wrong size would not even hold the range's blocks: the
+    // refusals that name their cause come first.
+    const int ready = checkReadyToWrite();
+    if (ready != 0) return ready;
     int index = 0;
     while (index < blockCount && blocks[index].address < start) ++index;
     if (index == blockCount || blocks[index].address != start) return SPI_ERR_NOT_BLOCK_START;
@@ -167,10 +172,26 @@ int ich10spiChipset::readBlock(unsigned int address, unsigned int length, unsign
     return 0;
 }
 
+// Reads the part's status register; *result is 0 or the failed start's code.
+uint8_t ich10spiChipset::readFlashStatus(int* result) {
+    *result = sendSw(OP_READ_STATUS);
+    if (*result != 0) return 0;
+    WaitCycleDone();
+    return readReg8(SPI_FDATA0);
+}
+
+// The status register is non-volatile and wears with every write, and each
+// write keeps the part busy for milliseconds: it is written only when the
+// part's own protection bits are set.
 int ich10spiChipset::DisableBlockProtection() {
     ClearCycleDone();
+    int result = 0;
+    uint8_t status = readFlashStatus(&result);
+    if (result != 0) return result;
+    if (!blockProtectionSet(part, status)) return 0;
+
     writeReg8(SPI_FDATA0, FLASH_STATUS_UNPROTECTED);
-    int result = sendSw(CMD_CLEAR_PROTECTION);
+    result = sendSw(OP_CLEAR_PROTECTION);
     if (result != 0) return result;
     WaitCycleDone();
 
@@ -179,11 +200,9 @@ int ich10spiChipset::DisableBlockProtection() {
     // erases and programs that follow would be dropped in silence. Read the
     // status back so that a part that stays protected fails the block instead
     // of an update that reports success over unwritten flash.
-    result = sendSw(CMD_READ_STATUS);
+    status = readFlashStatus(&result);
     if (result != 0) return result;
-    WaitCycleDone();
-    const uint8_t status = readReg8(SPI_FDATA0);
-    if ((status & FLASH_STATUS_BLOCK_PROTECT) != 0) {
+    if (blockProtectionSet(part, status)) {
         std::fprintf(stderr,
                      "Flash block protection could not be cleared (status register 0x%02X); "
                      "is the flash write-protect line held low?\n",
@@ -194,24 +213,24 @@ int ich10spiChipset::DisableBlockProtection() {
 }
 
 unsigned char ich10spiChipset::ReadStatus() {
-    sendSw(CMD_READ_STATUS);
+    sendSw(OP_READ_STATUS);
     Delay1mSec();
     return readReg8(SPI_FDATA0);
 }
 
 void ich10spiChipset::SetWriteEnable() {
-    sendSw(CMD_WRITE_ENABLE);
+    sendSw(OP_WRITE_ENABLE);
     Delay1mSec();
 }
 
 void ich10spiChipset::SpiWriteEnable() {
-    if (sendSw(CMD_WRITE_ENABLE_ATOMIC) == 0) WaitCycleDone();
+    if (sendSw(OP_WRITE_ENABLE_ATOMIC) == 0) WaitCycleDone();
 }
 
 int ich10spiChipset::waitFlashReady() {
     bool unreadable = false;
     const bool ready = pollUntil(os, FLASH_BUSY_BOUND, [&] {
-        if (sendSw(CMD_READ_STATUS) != 0) {
+        if (sendSw(OP_READ_STATUS) != 0) {
             unreadable = true;
             return true;  // stop polling: the controller is stuck
         }
@@ -228,11 +247,12 @@ int ich10spiChipset::waitForEraseComplete() { return waitFlashReady(); }
 void ich10spiChipset::eraseChip() {
     writeRegBytes(SPI_OPMENU, SPI_MENU_LOW_CHIP_ERASE, sizeof SPI_MENU_LOW_CHIP_ERASE);
     Delay1mSec();
+    refreshMenu();
     for (int tries = 0; tries < CHIP_ERASE_TRIES;) {
-        if (sendSw(CMD_CHIP_ERASE) != 0) break;
-        WaitCycleDone();
+        if (sendSw(OP_CHIP_ERASE) != 0) break;
+        WaitCycleDone(CHIP_ERASE_DONE_BOUND);
         waitForEraseComplete();
-        if (sendSw(CMD_READ_ONE_BYTE) != 0) break;
+        if (sendSw(OP_READ_ONE_BYTE) != 0) break;
         WaitCycleDone();
         if (readReg8(SPI_FDATA0) == ERASED_BYTE) break;
         ++tries;
@@ -240,6 +260,7 @@ void ich10spiChipset::eraseChip() {
     }
     writeRegBytes(SPI_OPMENU, SPI_MENU_LOW, sizeof SPI_MENU_LOW);
     Delay1mSec();
+    refreshMenu();
 }
 
 unsigned char ich10spiChipset::readSpiByte(unsigned int address) {
@@ -248,9 +269,10 @@ unsigned char ich10spiChipset::readSpiByte(unsigned int address) {
     const uint8_t optype[4] = {uint8_t(SPI_BYTE_READ_OPTYPE), uint8_t(SPI_BYTE_READ_OPTYPE >> 8), 0, 0};
     writeRegBytes(SPI_OPTYPE, optype, sizeof optype);
     writeRegBytes(SPI_OPMENU, SPI_MENU_LOW_BYTE_READ, sizeof SPI_MENU_LOW_BYTE_READ);
+    refreshMenu();
     writeReg32(SPI_FADDR, address & SPI_FADDR_MASK);
     auto cycleDoneOnly = [&] { return readReg8(SPI_SSFS) == SSFS_CDS; };
     pollUntil(os, SPI_BYTE_READ_BOUND, cycleDoneOnly);
-    if (sendSw(CMD_BYTE_READ) == 0) pollUntil(os, SPI_BYTE_READ_BOUND, cycleDoneOnly);
+    if (sendSw(OP_BYTE_READ) == 0) pollUntil(os, SPI_BYTE_READ_BOUND, cycleDoneOnly);
     return readReg8(SPI_FDATA0);
 }

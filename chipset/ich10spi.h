@@ -5,11 +5,13 @@
 #pragma once
 #include <cstdint>
 
+#include "chipset/spi_menu.h"
 #include "platform/platform.h"
 
 class OS;
-struct SpiSwCommand;
+struct PollBound;
 struct SpiHwCommand;
+struct FlashPartRow;
 
 // One record of the block table.
 struct s_FlashBlock {
@@ -25,6 +27,10 @@ constexpr int SPI_ERR_NOT_BLOCK_START = -1;  // program: start is not the addres
 constexpr int SPI_ERR_TIMEOUT = -3;          // a controller cycle did not complete in time
 constexpr int SPI_ERR_REFUSED = -4;          // the controller ended a cycle with FCERR
 constexpr int SPI_ERR_PROTECTED = -5;        // the part kept its block protection
+// Refusals before anything is written (program checks them first).
+constexpr int SPI_ERR_NO_OPCODE = -6;        // the locked opcode menu cannot serve a cycle
+constexpr int SPI_ERR_WRONG_PART = -7;       // the part's size is not the flash map's
+constexpr int SPI_ERR_BIOS_LOCKED = -8;      // the firmware keeps BIOS writes disabled
 
 // waitForProgramComplete / waitForEraseComplete results.
 constexpr int FLASH_READY = 0;
@@ -65,6 +71,7 @@ public:
     int SendSpiCmd(unsigned char* record);     // 0 started; SPI_ERR_TIMEOUT: SCIP never cleared
     void SendSpiHWCmd(unsigned char* record);
     void WaitCycleDone();
+    void WaitCycleDone(const PollBound& bound);
     int WaitHWCycleDone();                     // 0, SPI_ERR_TIMEOUT or SPI_ERR_REFUSED
     void ClearCycleDone();
     void ClearFCERR();
@@ -124,11 +131,16 @@ private:
     void readRegBytes(uint32_t offset, uint8_t* bytes, unsigned count);
     int dumpRegister(unsigned index);
     void unlockAndReadIdentity(uint8_t* identity, unsigned count);
-    int sendSw(const SpiSwCommand& command);
+    int sendSw(const SpiOp& op);  // 0, SPI_ERR_TIMEOUT or SPI_ERR_NO_OPCODE
     void sendHw(const SpiHwCommand& command);
     int waitFlashReady();
+    void refreshMenu();
+    int checkReadyToWrite();
+    uint8_t readFlashStatus(int* result);
 
-    uint32_t rcba = 0;  // root-complex base
+    uint32_t rcba = 0;                   // root-complex base
+    const FlashPartRow* part = nullptr;  // the part identified at construction, if known
+    SpiMenu menu = {};                   // the opcode menu as last read back
 };
 
 // Re-arm the flash part's block protection after an update (platform ignored); returns 0.

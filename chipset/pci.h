@@ -23,6 +23,7 @@ constexpr uint32_t HOST_BRIDGE_ICH = 0x2A408086;
 constexpr uint32_t RCBA_BASE_MASK = 0xFFFFC000;  // low 14 bits: enable and reserved
 constexpr uint32_t GPIOBASE_MASK = 0xFFFE;       // bit 0: I/O space indicator
 constexpr uint8_t BIOS_CNTL_BIOSWE = 0x01;       // BIOS write enable
+constexpr uint8_t BIOS_CNTL_BLE = 0x02;          // BIOS lock enable
 
 // Selects a configuration register for the following data-port accesses.
 inline void pciSelect(OS* os, uint32_t address) { os->outportDword(PCI_CONFIG_ADDRESS, address); }

@@ -5,6 +5,7 @@
 #include "chipset/ich10spi.h"
 #include "chipset/ich10spi_regs.h"
 #include "chipset/pci.h"
+#include "chipset/spi_menu.h"
 #include "chipset/spi_wait.h"
 #include "os/os.h"
 
@@ -59,14 +60,20 @@ void ich10spiChipset::InitSpiEnvironment() {
     Delay1mSec();
     writeRegBytes(SPI_PREOP, SPI_MENU_PREOP, sizeof SPI_MENU_PREOP);
     Delay1mSec();
+    refreshMenu();
 }
+
+// A locked-down controller ignores the menu writes; what it holds decides
+// which entry each cycle starts.
+void ich10spiChipset::refreshMenu() { menu = readSpiMenu(os, spiAddress(0)); }
 
 void ich10spiChipset::Delay1mSec() { os->sleep(1); }
 
 // ---- Software-sequenced cycles ----
 
 int ich10spiChipset::SendSpiCmd(unsigned char* record) {
-    if (!pollUntil(os, SPI_CYCLE_BOUND, [&] { return (readReg8(SPI_SSFS) & SSFS_SCIP) == 0; })) {
+    if (!pollUntil(os, SW_CYCLE_START_BOUND,
+                   [&] { return (readReg8(SPI_SSFS) & SSFS_SCIP) == 0; })) {
         // The controller is still busy with an earlier cycle: starting another
         // would end in FCERR at best. Leave the registers alone and fail.
         const unsigned entry = (record[1] & SSFC_COP_MASK) >> SSFC_COP_SHIFT;
@@ -76,6 +83,9 @@ int ich10spiChipset::SendSpiCmd(unsigned char* record) {
                      readReg32(SPI_FADDR) & SPI_FADDR_MASK, entry);
         return SPI_ERR_TIMEOUT;
     }
+    // A CDS or FCERR left by an earlier cycle (or by the firmware) would end
+    // this cycle's wait at once or fail it: clear both before the start.
+    writeReg8(SPI_SSFS, SSFS_CDS | SSFS_FCERR);
     // Data-phase and count bytes first, the byte holding SCGO last.
     writeReg8(SPI_SSFC_SCF, record[3]);
     writeReg8(SPI_SSFC_DBC, record[2]);
@@ -84,16 +94,22 @@ int ich10spiChipset::SendSpiCmd(unsigned char* record) {
     return 0;
 }
 
-int ich10spiChipset::sendSw(const SpiSwCommand& command) {
-    SpiSwCommand copy = command;
-    return SendSpiCmd(copy.bytes);
+// Starts op from the entry the controller's menu really holds for it.
+int ich10spiChipset::sendSw(const SpiOp& op) {
+    SpiSwCommand record;
+    if (!resolveSpiOp(menu, op, &record)) {
+        reportUnservedSpiOp(op);
+        return SPI_ERR_NO_OPCODE;
+    }
+    return SendSpiCmd(record.bytes);
 }
 
-void ich10spiChipset::WaitCycleDone() {
-    // Only CDS ends the wait: FCERR may be left over from an earlier refused
-    // cycle. Reaching the bound is not reported here; the next SendSpiCmd
-    // finds SCIP still set and reports the stuck cycle.
-    pollUntil(os, SW_CYCLE_DONE_BOUND, [&] { return (readReg8(SPI_SSFS) & SSFS_CDS) != 0; });
+void ich10spiChipset::WaitCycleDone() { WaitCycleDone(SW_CYCLE_DONE_BOUND); }
+
+void ich10spiChipset::WaitCycleDone(const PollBound& bound) {
+    // Only CDS ends the wait. Reaching the bound is not reported here; the
+    // next SendSpiCmd finds SCIP still set and reports the stuck cycle.
+    pollUntil(os, bound, [&] { return (readReg8(SPI_SSFS) & SSFS_CDS) != 0; });
     writeReg8(SPI_SSFS, SSFS_CDS);
     os->outportByte(BUS_DELAY_PORT, BUS_DELAY_VALUE);
     os->outportByte(BUS_DELAY_PORT, BUS_DELAY_VALUE);
@@ -115,6 +131,9 @@ int ich10spiChipset::CheckFCCErr() {
 // ---- Hardware-sequenced cycles ----
 
 void ich10spiChipset::SendSpiHWCmd(unsigned char* record) {
+    // A stale FDONE would end the wait before this cycle has run, a stale
+    // FCERR would fail it: clear both before the start.
+    writeReg8(SPI_HSFS, HSFS_FDONE | HSFS_FCERR);
     writeReg8(SPI_HSFC_HI, record[1]);
     writeReg8(SPI_HSFC, record[0]);  // FGO
 }
@@ -132,7 +151,7 @@ const char* const FCYCLE_NAMES[] = {"read", "reserved", "write", "erase"};
 // bit ends the wait.
 int ich10spiChipset::WaitHWCycleDone() {
     uint8_t status = 0;
-    const bool ended = pollUntil(os, SPI_CYCLE_BOUND, [&] {
+    const bool ended = pollUntil(os, HW_CYCLE_DONE_BOUND, [&] {
         status = readReg8(SPI_HSFS);
         return (status & (HSFS_FDONE | HSFS_FCERR)) != 0;
     });

@@ -8,6 +8,7 @@
 #include "chipset/ich10spi.h"
 #include "chipset/ich10spi_regs.h"
 #include "chipset/pci.h"
+#include "chipset/spi_menu.h"
 #include "os/os.h"
 
 namespace {
@@ -68,17 +69,22 @@ void driveLine(OS* os, GpioLine GpioGenerationLines::*which, bool high) {
     });
 }
 
-// Starts the write-status cycle (menu entry 5, write-enable prefix 0) with the
-// new status in FDATA0. SSFC bytes 15:8 and 23:16 are set to one data byte
-// first: the cycle would otherwise take whatever count an earlier command
-// left there, and a zero-length write-status changes nothing or the wrong bits.
-void startWriteStatus(OS* os, uint32_t spiBlock) {
+// Starts the write-status cycle (with the updater's menu: entry 5, write-enable
+// prefix 0) with the new status in FDATA0, from the entry the controller's
+// menu really holds for it; false, with nothing started, when it holds none.
+// SSFC bytes 15:8 and 23:16 are set to one data byte first: the cycle would
+// otherwise take whatever count an earlier command left there, and a
+// zero-length write-status changes nothing or the wrong bits.
+bool startWriteStatus(OS* os, uint32_t spiBlock, const SpiMenu& menu) {
+    SpiSwCommand record;
+    if (!resolveSpiOp(menu, OP_WRITE_STATUS, &record)) return false;
     uint8_t scf = SSFC_SCF_DEFAULT;
     uint8_t dbc = SSFC_ONE_DATA_BYTE;
-    uint8_t go = SSFC_WRITE_STATUS_GO;
+    uint8_t go = record.bytes[1];
     os->memWrite(spiBlock + SPI_SSFC_SCF, 1, &scf);
     os->memWrite(spiBlock + SPI_SSFC_DBC, 1, &dbc);
     os->memWrite(spiBlock + SPI_SSFC, 1, &go);
+    return true;
 }
 
 }  // namespace
@@ -93,7 +99,9 @@ int ich10spiChipset::UnlockSPI_WP() {
 int ich10spiChipset::UnlockSPIFlash() {
     writeReg8(SPI_FDATA0, FLASH_STATUS_UNPROTECTED);
     Delay1mSec();
-    startWriteStatus(os, spiAddress(0));  // no wait: the next cycle start waits for SCIP
+    // No wait: the next cycle start waits for SCIP. A menu without write
+    // status is refused by program, loudly, before anything is written.
+    startWriteStatus(os, spiAddress(0), menu);
     return 1;
 }
 
@@ -149,10 +157,11 @@ unsigned char senseActiveBank(OS* os) {
 
 int LockSPIFlash(OS* os, Platform* /*platform: not used*/) {
     const uint32_t spiBlock = readRootComplexBase(os) + SPI_BLOCK_OFFSET;
+    const SpiMenu menu = readSpiMenu(os, spiBlock);
     forHostBridgeRows(os, LOCK_STATUS, false, [&](const LockStatusRow& row) {
         uint8_t status = row.status;
         os->memWrite(spiBlock + SPI_FDATA0, 1, &status);
-        startWriteStatus(os, spiBlock);
+        if (!startWriteStatus(os, spiBlock, menu)) reportUnservedSpiOp(OP_WRITE_STATUS);
     });
     return 0;
 }

@@ -2,6 +2,7 @@
 // the in/out instructions themselves.
 #include "os/kernel.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -9,7 +10,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <sys/io.h>
@@ -96,11 +99,42 @@ int realIoctl(int fd, unsigned long request, void* argument) {
 int realUsleep(unsigned int microseconds) { return ::usleep(microseconds); }
 int realSystem(const char* command) { return std::system(command); }
 
+void* realDlopen(const char* file, int mode) { return ::dlopen(file, mode); }
+void* realDlsym(void* handle, const char* symbol) { return ::dlsym(handle, symbol); }
+std::time_t realTime(std::time_t* out) { return std::time(out); }
+int realOpenMode(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+ssize_t realWrite(int fd, const void* data, std::size_t length) {
+    return ::write(fd, data, length);
+}
+off_t realLseek(int fd, off_t offset, int whence) { return ::lseek(fd, offset, whence); }
+int realFsync(int fd) { return ::fsync(fd); }
+int realSelect(int count, fd_set* readable, fd_set* writable, fd_set* failed,
+               struct timeval* timeout) {
+    return ::select(count, readable, writable, failed, timeout);
+}
+
+// The output comes back through a pipe, so no file in a shared directory is
+// ever written or read on the command's behalf.
+int realRunCommand(const char* command, char* output, std::size_t capacity) {
+    if (capacity != 0) output[0] = '\0';
+    const std::string withErrors = std::string(command) + " 2>&1";
+    FILE* pipe = ::popen(withErrors.c_str(), "r");
+    if (pipe == nullptr) return -1;
+    std::size_t kept = 0;
+    char chunk[256];
+    for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) != 0;) {
+        for (std::size_t i = 0; i < got && kept + 1 < capacity; ++i) output[kept++] = chunk[i];
+    }
+    if (capacity != 0) output[kept] = '\0';
+    return ::pclose(pipe);
+}
+
 const KernelCalls kProductionKernel = {
     realIopl,   realIoperm, realOpen,   realClose,  realMmap,   realMunmap,
     realInb,    realInw,    realInl,    realOutb,   realOutw,   realOutl,
     realPeek8,  realPoke8,  realPoke16, realPoke32, realSocket, realIoctl,
-    realUsleep, realSystem,
+    realUsleep, realSystem, realDlopen, realDlsym, realTime, realOpenMode, realWrite,
+    realLseek,  realFsync,  realSelect, realRunCommand,
 };
 
 }  // namespace

@@ -3,9 +3,11 @@
 // Production code uses productionKernel(); tests bind a table of their own that
 // records calls, refuses them or backs /dev/mem with ordinary memory.
 #pragma once
+#include <sys/select.h>
 #include <sys/types.h>
 
 #include <cstddef>
+#include <ctime>
 
 struct KernelCalls {
     // I/O privilege: iopl(level), ioperm(first port, count, turn on).
@@ -38,6 +40,26 @@ struct KernelCalls {
     int (*ioctl)(int fd, unsigned long request, void* argument);
     int (*usleep)(unsigned int microseconds);
     int (*system)(const char* command);
+
+    // Driver libraries loaded at run time.
+    void* (*dlopen)(const char* file, int mode);
+    void* (*dlsym)(void* handle, const char* symbol);
+
+    // Wall-clock seconds (the service-processor notice interval).
+    std::time_t (*time)(std::time_t* out);
+
+    // Files and devices beyond /dev/mem: the USB drive and the IPMI device.
+    int (*openMode)(const char* path, int flags, mode_t mode);
+    ssize_t (*write)(int fd, const void* data, std::size_t length);
+    off_t (*lseek)(int fd, off_t offset, int whence);
+    int (*fsync)(int fd);
+    int (*select)(int count, fd_set* readable, fd_set* writable, fd_set* failed,
+                  struct timeval* timeout);
+
+    // Runs a shell command and hands back its standard output and error, never
+    // through a file: at most capacity - 1 bytes, NUL-terminated, the rest
+    // read and dropped. Returns the command's wait status, -1 if it did not run.
+    int (*runCommand)(const char* command, char* output, std::size_t capacity);
 };
 
 // The table bound to the real kernel calls and x86 instructions.

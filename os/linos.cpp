@@ -24,6 +24,9 @@ LinOS::LinOS(const KernelCalls& kernelCalls) : kernel(&kernelCalls) {
     smbusBase = 0;
     spNoticeTime = 0;
     spDriverHandle = nullptr;
+    spLibs = s_SpLibraries();
+    curr_seq = 0;
+    usb = s_UsbDrive();
 }
 
 LinOS::~LinOS() {

@@ -1,12 +1,16 @@
 // LinOS: the host object for Linux on x86. Port I/O with lazily acquired
 // permissions (linio.cpp), physical memory through cached 64 KiB windows of
 // /dev/mem (linmem.cpp), delays, reboot and the network hardware address
-// (linos.cpp). Every kernel call goes through a KernelCalls table (kernel.h).
+// (linos.cpp), the H8 over SMBus (linh8.cpp), the service-processor driver
+// bridges (sp_bridge.cpp, sp6_bridge.cpp) with the IPMI fallback
+// (sp6_openipmi.cpp), and the USB drive (linusb.cpp). Every kernel call goes
+// through a KernelCalls table (kernel.h).
 #pragma once
 #include <ctime>
 
 #include "os/kernel.h"
 #include "os/os.h"
+#include "os/sp_libraries.h"
 
 // ioperm covers ports 0x000..IOPERM_LAST_PORT; higher ports need iopl.
 constexpr unsigned short IOPERM_LAST_PORT = 0x3FF;
@@ -21,6 +25,13 @@ constexpr const char* PHYS_MEM_DEVICE = "/dev/mem";
 // Interface whose hardware address getMACAddress reports.
 constexpr const char* MAC_INTERFACE = "eth0";
 constexpr unsigned int MAC_ADDRESS_SIZE = 6;
+
+// The USB drive found and opened last.
+constexpr unsigned int USB_DEVNAME_SIZE = 100;
+struct s_UsbDrive {
+    char devname[USB_DEVNAME_SIZE];  // "/dev/sd" and one letter
+    int fdest;                       // descriptor of the opened drive; 0: none
+};
 
 // One run of consecutive ports granted by ioperm.
 struct s_IoportRange {
@@ -110,6 +121,37 @@ private:
     void privateMemRead(unsigned int address, unsigned int length, unsigned char* destination);
     void privateMemWrite(unsigned int address, unsigned int length, unsigned char* source);
 
+    // H8 over SMBus (linh8.cpp).
+    int privateh8init();
+    int privateh8destroy();
+    int privateh8readcommand(H8cmd_s* cmd);
+    int privateh8writecommand(H8cmd_s* cmd);
+    int privateh8pollcommand(H8cmd_s* cmd);
+    int privateh8command(H8cmd_s* cmd, bool expectReply);
+    void privateh8notice();
+    int privateh8waitforsmb();
+    int privateh8sendreceivebyte(bool read, unsigned char address, unsigned char* byte);
+    int privateh8smbustransaction(bool expectReply, unsigned char address, H8cmd_s* cmd);
+
+    // Service-processor driver libraries (sp_bridge.cpp, sp6_bridge.cpp).
+    void* privateSysSpEntry(const char* symbol, void** entry);
+    void* privateSp6Entry(const char* symbol, void** entry, bool mayLoad);
+
+    // IPMI fallback of the SP6 bridges (sp6_openipmi.cpp).
+    int OpenIPMI_OpenSP6Driver(int* descriptor);
+    int OpenIPMI_CloseSP6Driver(int descriptor);
+    int OpenIPMI_SendSP6Request(int descriptor, unsigned char netfn, unsigned char cmd,
+                                unsigned char* request, unsigned short requestLength,
+                                unsigned char lun, unsigned char* response,
+                                unsigned short* responseLength, unsigned char* completionCode);
+    int privateIpmiOpenDevice();
+    int privateIpmiLoadModules();
+    bool privateIpmiKernelSupported();
+    int privateRun(const char* command, char* output);
+
+    // USB drive (linusb.cpp).
+    int privateFindDev(const char* path, const char* vendor, const char* product);
+
     s_IoportRange* ioportRanges;  // newest first
     int ioplRaised;               // non-zero once iopl(3) succeeded
     s_MmapWindow* mmapWindows;    // newest first
@@ -117,4 +159,7 @@ private:
     std::time_t spNoticeTime;     // last notice to the service processor; -1: no driver
     void* spDriverHandle;         // service-processor driver handle for H8 traffic
     const KernelCalls* kernel;
+    s_SpLibraries spLibs;         // driver libraries and their entry points
+    unsigned int curr_seq;        // message id of the next IPMI request
+    s_UsbDrive usb;
 };

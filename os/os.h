@@ -18,6 +18,10 @@ constexpr int SP6_CLOSE_DONE = 0;            // bmcCloseSP6Driver
 constexpr int SP6_REQUEST_UNAVAILABLE = 8;   // bmcSendSP6Request
 constexpr int H8_UNAVAILABLE = -1;           // h8init, h8readcommand, h8writecommand, h8pollcommand
 constexpr int H8_NOTHING_TO_CLOSE = 0;       // h8destroy: no notice was ever sent
+// Further H8 failures (h8readcommand, h8writecommand, h8pollcommand).
+constexpr int H8_TIMED_OUT = -2;             // the bus stayed busy or the H8 never answered
+constexpr int H8_NOT_ACKNOWLEDGED = -3;      // the controller reported a failed transaction
+constexpr int H8_BAD_REPLY_COUNT = -500;     // a reply count that cannot fit the record
 constexpr int USB_NOT_FOUND = 0;             // UsbDrive_FindDevice, UsbDrive_Open, UsbDrive_Write
 constexpr int USB_CLOSED = 1;                // UsbDrive_Close
 

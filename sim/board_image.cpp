@@ -361,6 +361,9 @@ std::unique_ptr<Machine> buildMachine(const MachineOptions& options, std::string
     cfg.hostBridgeId = b.hostBridgeId;
     cfg.partName = b.partName;
     cfg.activeBank = b.activeBank;
+    cfg.firmwareMenu = options.firmwareMenu;
+    cfg.biosLockEnable = options.biosLockEnable;
+    cfg.spiLockDown = options.spiLockDown;
     auto machine = std::make_unique<Machine>(cfg);
     const GenerationLayout& g = layoutFor(b.hostBridgeId);
     for (int i = 0; i < 2; ++i) {
@@ -368,7 +371,7 @@ std::unique_ptr<Machine> buildMachine(const MachineOptions& options, std::string
         std::vector<uint8_t>& array = part.array();
         uint32_t size = uint32_t(array.size());
         array = buildImage(b, size, false, g.regionOffset, BANK_SEED[i], b.biosVersion, false);
-        part.setStatus(g.lockedStatus);
+        part.programStatus(g.lockedStatus);
     }
     machine->setActiveBank(b.activeBank);
     std::vector<uint8_t>& legacy = machine->legacyArea();

@@ -40,6 +40,9 @@ struct MachineOptions {
     bool noVpd = false;             // no VPD signature where the updater searches
     bool crtm = false;              // "CRTM" at 0xFFFFFFE5
     int activeBank = 0;             // 0 primary, 1 backup
+    std::string firmwareMenu = "standard";  // the opcode menu the firmware leaves
+    bool biosLockEnable = false;    // the firmware sets BLE
+    bool spiLockDown = false;       // the firmware sets FLOCKDN
     std::vector<uint8_t> legacyArea;  // 64 KiB to use as the legacy area instead
 };
 

@@ -132,27 +132,17 @@ constexpr bool PULL_UNWIRED = false;
 // output resting low, the bank sense an input. Every other pin is left in its
 // native function (select 0), direction input, level 0.
 //
-// BIOS control: 0x00 (writes disabled, not locked).
+// BIOS control: 0x00 (writes disabled, not locked), or BLE set when the
+// board's firmware locks BIOS writes.
 //
 // SPI controller: descriptor valid, no override strap, 4 KiB erase granularity,
-// nothing locked. The firmware's own opcode menu:
-//   entry 0 0x02 page program   (write with address)
-//   entry 1 0x03 read           (read with address)
-//   entry 2 0x20 4 KiB erase    (write with address)
-//   entry 3 0x05 read status    (read without address)
-//   entry 4 0x9F JEDEC identity (read without address)
-//   entry 5 0x01 write status   (write without address)
-//   entry 6 0x06 write enable   (write without address)
-//   entry 7 0x04 write disable  (write without address)
-// prefix opcodes 0x06 (write enable) and 0x50 (enable write status).
-// The BIOS region covers the whole part; every master may read and write it.
-constexpr uint16_t FW_HSFS = simspi::HSFS_FDV | simspi::HSFS_FDOPSS | simspi::HSFS_BERASE_4K;
-constexpr uint8_t OPCODE_EWSR = 0x50;  // enable write status register
-constexpr uint8_t FW_PREOP[2] = {spinor::WREN, OPCODE_EWSR};
-constexpr uint16_t FW_OPTYPE = 0x543B;  // entries 7..0: 01 01 01 00 00 11 10 11
-constexpr uint8_t FW_OPMENU[simspi::OPMENU_ENTRIES] = {
-    spinor::PP, spinor::READ, spinor::SE, spinor::RDSR,
-    spinor::RDID, spinor::WRSR, spinor::WREN, spinor::WRDI};
+// locked down (FLOCKDN) only when the board's firmware does so. The opcode
+// menu is the firmware's own (sim/firmware_menus.h). The BIOS region covers
+// the whole part; every master may read and write it. The firmware's own last
+// cycles leave FDONE and CDS set.
+constexpr uint16_t FW_HSFS =
+    simspi::HSFS_FDV | simspi::HSFS_FDOPSS | simspi::HSFS_BERASE_4K | simspi::HSFS_FDONE;
+constexpr uint8_t FW_SSFS = simspi::SSFS_CDS;
 constexpr uint32_t FW_FRAP = 0x0000FFFFu;
 constexpr uint32_t FW_VSCC = 0x00002005u;  // 4 KiB erase with 0x20, 64-byte write granularity
 constexpr uint32_t SPI_FREG1 = simspi::FREG0 + 4;  // BIOS region

@@ -15,6 +15,8 @@ constexpr uint64_t WRITE_STATUS_NS = 10 * SIM_NS_PER_MS;
 constexpr uint8_t MX_BP = 0x3C;      // BP3..BP0, bits 5:2
 constexpr uint8_t WINBOND_BP = 0x1C; // BP2..BP0, bits 4:2 (TB is bit 5)
 constexpr uint8_t ATMEL_SWP = 0x0C;  // SWP, bits 3:2
+constexpr uint8_t ATMEL_WPP = 0x10;  // reads 1 while WP# is not asserted
+constexpr uint8_t ATMEL_GLOBAL_BITS = 0x3C;  // bits 5:2 of a write-status byte
 
 constexpr uint32_t MIB = 1024 * 1024;
 
@@ -23,21 +25,21 @@ constexpr uint32_t MIB = 1024 * 1024;
 const std::vector<FlashPartInfo>& flashPartTable() {
     static const std::vector<FlashPartInfo> table = {
         {"MX25L1606E", {0xC2, 0x20, 0x15}, 2 * MIB, MX_BP, 600 * SIM_NS_PER_US,
-         40 * SIM_NS_PER_MS, 15000 * SIM_NS_PER_MS},
+         40 * SIM_NS_PER_MS, 15000 * SIM_NS_PER_MS, StatusStyle::BlockProtect},
         {"W25Q16BV", {0xEF, 0x40, 0x15}, 2 * MIB, WINBOND_BP, 700 * SIM_NS_PER_US,
-         30 * SIM_NS_PER_MS, 3000 * SIM_NS_PER_MS},
+         30 * SIM_NS_PER_MS, 3000 * SIM_NS_PER_MS, StatusStyle::BlockProtect},
         {"MX25L3205D", {0xC2, 0x20, 0x16}, 4 * MIB, MX_BP, 1400 * SIM_NS_PER_US,
-         90 * SIM_NS_PER_MS, 25000 * SIM_NS_PER_MS},
+         90 * SIM_NS_PER_MS, 25000 * SIM_NS_PER_MS, StatusStyle::BlockProtect},
         {"AT26DF321", {0x1F, 0x47, 0x00}, 4 * MIB, ATMEL_SWP, 1500 * SIM_NS_PER_US,
-         50 * SIM_NS_PER_MS, 36000 * SIM_NS_PER_MS},
+         50 * SIM_NS_PER_MS, 36000 * SIM_NS_PER_MS, StatusStyle::GlobalProtect},
         // Same identity as the MX25L6406E.
         {"MX25L6445E", {0xC2, 0x20, 0x17}, 8 * MIB, MX_BP, 1400 * SIM_NS_PER_US,
-         60 * SIM_NS_PER_MS, 50000 * SIM_NS_PER_MS},
+         60 * SIM_NS_PER_MS, 50000 * SIM_NS_PER_MS, StatusStyle::BlockProtect},
         {"W25Q64", {0xEF, 0x40, 0x17}, 8 * MIB, WINBOND_BP, 700 * SIM_NS_PER_US,
-         30 * SIM_NS_PER_MS, 20000 * SIM_NS_PER_MS},
+         30 * SIM_NS_PER_MS, 20000 * SIM_NS_PER_MS, StatusStyle::BlockProtect},
         // A part no driver knows: reads identity 00 00 00.
         {"unknown", {0x00, 0x00, 0x00}, 2 * MIB, MX_BP, 600 * SIM_NS_PER_US,
-         40 * SIM_NS_PER_MS, 15000 * SIM_NS_PER_MS},
+         40 * SIM_NS_PER_MS, 15000 * SIM_NS_PER_MS, StatusStyle::BlockProtect},
     };
     return table;
 }
@@ -54,16 +56,23 @@ FlashPart::FlashPart(const FlashPartInfo& info, SimClock& clock)
 bool FlashPart::busy() const { return clock_.ns < busyUntil_; }
 
 uint8_t FlashPart::status() const {
-    return static_cast<uint8_t>(status_ | (now() < busyUntil_ ? spinor::SR_WIP : 0));
+    const bool wpp = info_.statusStyle == StatusStyle::GlobalProtect && !wpAsserted_;
+    return static_cast<uint8_t>(status_ | (now() < busyUntil_ ? spinor::SR_WIP : 0) |
+                                (wpp ? ATMEL_WPP : 0));
 }
 
 void FlashPart::setStatus(uint8_t value) {
-    status_ = value & static_cast<uint8_t>(~(spinor::SR_WIP | spinor::SR_WEL));
+    status_ = value & writableStatusBits();
+    busyUntil_ = 0;
+}
+
+void FlashPart::programStatus(uint8_t value) {
+    applyStatusWrite(value);
     busyUntil_ = 0;
 }
 
 void FlashPart::restoreState(uint8_t statusWithWel, uint64_t busyUntil) {
-    status_ = statusWithWel & static_cast<uint8_t>(~spinor::SR_WIP);
+    status_ = statusWithWel & static_cast<uint8_t>(writableStatusBits() | spinor::SR_WEL);
     busyUntil_ = busyUntil;
 }
 
@@ -174,7 +183,8 @@ void FlashPart::execute() {
         break;
     case spinor::CE:
     case spinor::CE_ALT:
-        chipErase();
+        // The part erases only when the selection ends right after the opcode.
+        if (n == 1) chipErase();
         break;
     default:
         break;
@@ -184,11 +194,24 @@ void FlashPart::execute() {
 void FlashPart::writeStatus() {
     if (!(status_ & spinor::SR_WEL)) return;
     status_ &= static_cast<uint8_t>(~spinor::SR_WEL);
-    // Hardware protected mode: SRWD set and WP# driven low.
+    // Hardware protected mode: SRWD (SPRL) set and WP# driven low.
     if ((status_ & spinor::SR_SRWD) && wpAsserted_) return;
-    const uint8_t writable = writableStatusBits();
-    status_ = static_cast<uint8_t>((status_ & ~writable) | (command_[1] & writable));
+    applyStatusWrite(command_[1]);
+    ++statusWrites_;
     startBusy(WRITE_STATUS_NS);
+}
+
+void FlashPart::applyStatusWrite(uint8_t value) {
+    const uint8_t writable = writableStatusBits();
+    if (info_.statusStyle == StatusStyle::GlobalProtect) {
+        uint8_t next = static_cast<uint8_t>((status_ & ~spinor::SR_SRWD) | (value & spinor::SR_SRWD));
+        const uint8_t global = value & ATMEL_GLOBAL_BITS;
+        if (global == ATMEL_GLOBAL_BITS) next |= info_.protectMask;
+        if (global == 0) next &= static_cast<uint8_t>(~info_.protectMask);
+        status_ = static_cast<uint8_t>((status_ & spinor::SR_WEL) | (next & writable));
+        return;
+    }
+    status_ = static_cast<uint8_t>((status_ & ~writable) | (value & writable));
 }
 
 void FlashPart::pageProgram() {

@@ -10,6 +10,13 @@
 
 #include "sim/clock.h"
 
+// How a part's write-status command sets its protection.
+enum class StatusStyle {
+    BlockProtect,   // the block-protect bits are written as given
+    GlobalProtect,  // Atmel: bits 5:2 all ones protect every sector, all zeros none,
+                    // anything else leaves the protection; bit 4 reads WP# (WPP)
+};
+
 // One row of the part table (facts from the datasheets).
 struct FlashPartInfo {
     const char* name;         // "MX25L6445E", ... or "unknown"
@@ -19,6 +26,7 @@ struct FlashPartInfo {
     uint64_t pageProgramNs;   // typical time to program a whole 256-byte page
     uint64_t sectorEraseNs;   // typical 4 KiB erase time
     uint64_t chipEraseNs;     // typical chip erase time
+    StatusStyle statusStyle;
 };
 
 // The table, in a fixed order; findFlashPart returns null for a name not in it.
@@ -49,7 +57,10 @@ public:
     // Direct access for the memory-mapped BIOS window, for saving and loading
     // the machine, and for tests.
     uint8_t status() const;  // status register as read by opcode 0x05 now
-    void setStatus(uint8_t value);  // state restore (WEL/WIP cleared)
+    void setStatus(uint8_t value);  // state restore: the bits the part stores (WEL/WIP cleared)
+    // The status register as a write-status command with this value leaves
+    // it, without the bus, WEL or WP# (what the factory or an earlier update did).
+    void programStatus(uint8_t value);
     std::vector<uint8_t>& array() { return array_; }
     const std::vector<uint8_t>& array() const { return array_; }
 
@@ -59,7 +70,8 @@ public:
     // Counters since construction (or the last resetCounters).
     uint64_t erasedBytes() const { return erasedBytes_; }
     uint64_t programmedBytes() const { return programmedBytes_; }
-    void resetCounters() { erasedBytes_ = programmedBytes_ = 0; }
+    uint64_t statusWrites() const { return statusWrites_; }  // write-status cycles performed
+    void resetCounters() { erasedBytes_ = programmedBytes_ = statusWrites_ = 0; }
 
     // Called as an erase or program operation is about to start (after the
     // part has accepted it). Returning false makes the operation not happen.
@@ -89,6 +101,7 @@ private:
     bool operationAllowed();          // asks onOperationStart
     void startBusy(uint64_t ns) { busyUntil_ = now() + ns; }
     void writeStatus();
+    void applyStatusWrite(uint8_t value);
     void pageProgram();
     void sectorErase();
     void chipErase();
@@ -105,4 +118,5 @@ private:
     uint64_t busyUntil_ = 0;
     uint64_t erasedBytes_ = 0;
     uint64_t programmedBytes_ = 0;
+    uint64_t statusWrites_ = 0;
 };

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "sim/firmware_menus.h"
+
 namespace {
 constexpr unsigned BITS_PER_BYTE = 8;
 constexpr uint8_t ERASED = 0xFF;
@@ -28,7 +30,7 @@ unsigned accessWidth(uint32_t offset, uint64_t remaining) {
 
 // Volatile-state blob layout.
 constexpr uint32_t STATE_MAGIC = 0x564D524Cu;  // "LRMV"
-constexpr uint32_t STATE_VERSION = 1;
+constexpr uint32_t STATE_VERSION = 2;
 
 void put32(std::vector<uint8_t>& out, uint32_t v) {
     for (unsigned i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (BITS_PER_BYTE * i)));
@@ -85,6 +87,7 @@ Machine::Machine(const BoardConfig& cfg)
         b->onOperationStart = [this] { return onFlashOperation(); };
     }
     gpio_.onLineChange = [this](unsigned pin, bool level) { onGpioLine(pin, level); };
+    smbus_.attach(H8_ADDRESS, &h8_);
     powerOn();
 }
 
@@ -93,6 +96,7 @@ Machine::~Machine() = default;
 void Machine::powerOn() {
     clock_.ns = 0;
     pci_.powerOn();
+    smbus_.powerOn();
     std::fill(chipsetRegs_.begin(), chipsetRegs_.end(), 0);
 
     // Parts: WEL and WIP go with the power; the status register's protection
@@ -137,14 +141,20 @@ void Machine::firmwareSetup() {
     };
     // Set as raw register bytes: HSFS holds write-1-to-clear and read-only bits.
     store(simspi::HSFS, 2, FW_HSFS);
+    store(simspi::SSFS, 1, FW_SSFS);
     store(simspi::FRAP, 4, FW_FRAP);
     const uint32_t limit = (banks_[0]->info().size - 1) >> FREG_UNIT_SHIFT;
     store(SPI_FREG1, 4, limit << FREG_LIMIT_SHIFT);
     store(simspi::LVSCC, 4, FW_VSCC);
     store(simspi::UVSCC, 4, FW_VSCC);
-    store(simspi::PREOP, 2, uint32_t(FW_PREOP[0]) | uint32_t(FW_PREOP[1]) << BITS_PER_BYTE);
-    store(simspi::OPTYPE, 2, FW_OPTYPE);
-    for (unsigned i = 0; i < simspi::OPMENU_ENTRIES; ++i) store(simspi::OPMENU + i, 1, FW_OPMENU[i]);
+    const FirmwareMenu* menu = findFirmwareMenu(cfg_.firmwareMenu);
+    if (menu == nullptr) menu = &firmwareMenuTable().front();
+    store(simspi::PREOP, 2, uint32_t(menu->preop[0]) | uint32_t(menu->preop[1]) << BITS_PER_BYTE);
+    store(simspi::OPTYPE, 2, menu->optype);
+    for (unsigned i = 0; i < simspi::OPMENU_ENTRIES; ++i) store(simspi::OPMENU + i, 1, menu->opcodes[i]);
+    // The locks last, through the registers, as the firmware sets them.
+    if (cfg_.spiLockDown) spi_->write(simspi::HSFS, 2, simspi::HSFS_FLOCKDN);
+    if (cfg_.biosLockEnable) pci_.write(PCI_LPC_BRIDGE.bus, PCI_LPC_BRIDGE.dev, PCI_LPC_BRIDGE.fn, LPC_BIOS_CNTL, BIOS_CNTL_BLE);
 }
 
 void Machine::applyBoardInputs() {
@@ -228,6 +238,13 @@ uint32_t Machine::biosWindowBase() const {
 
 // ---- I/O ports -------------------------------------------------------------
 
+bool Machine::smbusPort(uint16_t port, unsigned* offset) const {
+    const uint32_t base = pci_.dword(PCI_SMBUS, SMBUS_BASE_REG) & simsmb::BASE_ADDR_MASK;
+    if (base == 0 || port < base || port >= base + simsmb::IO_SIZE) return false;
+    *offset = port - base;
+    return true;
+}
+
 uint32_t Machine::portRead(uint16_t port, unsigned width) {
     if (PciConfigSpace::claims(port, width)) return pci_.portRead(port, width);
     const uint32_t gpio = gpioBase();
@@ -238,6 +255,12 @@ uint32_t Machine::portRead(uint16_t port, unsigned width) {
             const uint8_t b = off < GPIO_BLOCK_SIZE ? gpio_.readByte(off) : FLOATING_BUS;
             value |= uint32_t(b) << (BITS_PER_BYTE * i);
         }
+        return value;
+    }
+    unsigned smb = 0;
+    if (smbusPort(port, &smb)) {
+        uint32_t value = 0;
+        for (unsigned i = 0; i < width; ++i) value |= uint32_t(smbus_.read(smb + i)) << (BITS_PER_BYTE * i);
         return value;
     }
     return allOnes(width);  // the bus-delay port and anything unclaimed
@@ -254,6 +277,11 @@ void Machine::portWrite(uint16_t port, unsigned width, uint32_t value) {
             const unsigned off = port - gpio + i;
             if (off < GPIO_BLOCK_SIZE) gpio_.writeByte(off, uint8_t(value >> (BITS_PER_BYTE * i)));
         }
+        return;
+    }
+    unsigned smb = 0;
+    if (smbusPort(port, &smb)) {
+        for (unsigned i = 0; i < width; ++i) smbus_.write(smb + i, uint8_t(value >> (BITS_PER_BYTE * i)));
     }
 }
 
@@ -388,6 +416,9 @@ std::vector<uint8_t> Machine::saveVolatileState() {
     putBytes(out, gpio_.registers().data(), gpio_.registers().size());
     putBytes(out, chipsetRegs_.data(), chipsetRegs_.size());
     putBytes(out, spi_->registers().data(), spi_->registers().size());
+    // The parts' WEL goes with the power too. An operation still in flight
+    // is not kept: far more time passes between two commands than it takes.
+    for (auto& b : banks_) put32(out, (b->status() & spinor::SR_WEL) ? 1 : 0);
     return out;
 }
 
@@ -400,13 +431,21 @@ bool Machine::restoreVolatileState(const std::vector<uint8_t>& blob) {
     if (!r.get32(&magic) || magic != STATE_MAGIC || !r.get32(&version) ||
         version != STATE_VERSION || !r.get64(&ns) || !r.getBytes(&pci, &pciLen, 0) ||
         !r.getBytes(&gpio, &n, GPIO_BLOCK_SIZE) || !r.getBytes(&chipset, &n, RCBA_SPACE_SIZE) ||
-        !r.getBytes(&spi, &n, SIM_SPI_BLOCK_SIZE) || r.pos != blob.size())
+        !r.getBytes(&spi, &n, SIM_SPI_BLOCK_SIZE))
         return false;
+    uint32_t wel[2] = {0, 0};
+    for (int i = 0; i < 2; ++i)
+        if (!r.get32(&wel[i]) || wel[i] > 1) return false;
+    if (r.pos != blob.size()) return false;
     if (!pci_.restore(pci, pciLen)) return false;
     clock_.ns = ns;
     std::memcpy(gpio_.registers().data(), gpio, GPIO_BLOCK_SIZE);
     std::memcpy(chipsetRegs_.data(), chipset, RCBA_SPACE_SIZE);
     std::memcpy(spi_->registers().data(), spi, SIM_SPI_BLOCK_SIZE);
+    for (int i = 0; i < 2; ++i) {
+        const uint8_t stored = uint8_t(banks_[i]->status() & ~(spinor::SR_WIP | spinor::SR_WEL));
+        banks_[i]->restoreState(uint8_t(stored | (wel[i] ? spinor::SR_WEL : 0)), 0);
+    }
     applyBoardInputs();
     applyWriteProtect();
     return true;

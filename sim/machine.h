@@ -13,13 +13,19 @@
 #include "sim/clock.h"
 #include "sim/flash_part.h"
 #include "sim/gpio.h"
+#include "sim/h8_device.h"
 #include "sim/pci_config.h"
+#include "sim/smbus_host.h"
 #include "sim/spi_controller.h"
 
 struct BoardConfig {
     uint32_t hostBridgeId = HOST_BRIDGE_ID_PCH;  // 0:0:0 reg 0; PCH, ICH, or anything else for "neither"
     std::string partName = "MX25L6445E";        // a row of flashPartTable() or "unknown"
     int activeBank = 0;                          // 0 primary, 1 backup
+    // What the board's firmware does to the chipset at every power-on.
+    std::string firmwareMenu = "standard";       // a row of firmwareMenuTable()
+    bool biosLockEnable = false;                 // sets BLE in BIOS control
+    bool spiLockDown = false;                    // sets FLOCKDN in the SPI controller
 };
 
 class Machine {
@@ -42,6 +48,9 @@ public:
     // status registers' non-volatile bits, the bank latch, the legacy area.
     // Clears a power loss.
     void powerOn();
+    // Power off and on again, then the firmware of the bank that boots runs:
+    // it rebuilds the legacy BIOS area from its own image.
+    void reboot();
 
     // The CPU's view (no trace, no clock cost: SimOS adds those).
     uint32_t portRead(uint16_t port, unsigned width);  // width 1, 2, 4
@@ -59,6 +68,8 @@ public:
     SpiController& spi() { return *spi_; }
     PciConfigSpace& pci() { return pci_; }
     GpioBlock& gpio() { return gpio_; }
+    SmbusHost& smbus() { return smbus_; }
+    H8Device& h8() { return h8_; }
     std::vector<uint8_t>& legacyArea() { return legacy_; }  // 64 KiB at 0xF0000
     uint32_t pciRead(unsigned bus, unsigned dev, unsigned fn, unsigned reg);  // dword
     void pciWrite(unsigned bus, unsigned dev, unsigned fn, unsigned reg, uint32_t value);
@@ -92,6 +103,7 @@ private:
     void firmwareSetup();
     uint32_t gpioBase() const;
     uint32_t rcbaBase(bool* enabled) const;
+    bool smbusPort(uint16_t port, unsigned* offset) const;
 
     BoardConfig cfg_;
     GpioWiring wiring_;
@@ -100,6 +112,8 @@ private:
     std::unique_ptr<SpiController> spi_;
     PciConfigSpace pci_;
     GpioBlock gpio_;
+    SmbusHost smbus_{clock_};
+    H8Device h8_{clock_};
     std::vector<uint8_t> chipsetRegs_;  // RCBA_SPACE_SIZE bytes of plain storage
     std::vector<uint8_t> legacy_;
     int activeBank_ = 0;

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <vector>
 
+#include "sim/firmware_menus.h"
 #include "sim/machine.h"
 #include "sim/models.h"
 #include "sim/sha256.h"
@@ -78,11 +79,15 @@ bool saveMachineDir(const std::string& dir, Machine& machine, const MachineRecor
     text << "host_bridge: " << hex(machine.config().hostBridgeId, 8) << "\n";
     text << "flash_part: " << machine.config().partName << "\n";
     text << "active_bank: " << machine.activeBank() << "\n";
+    text << "firmware_menu: " << machine.config().firmwareMenu << "\n";
+    text << "bios_lock_enable: " << int(machine.config().biosLockEnable) << "\n";
+    text << "spi_lock_down: " << int(machine.config().spiLockDown) << "\n";
     for (int i = 0; i < 2; ++i) {
         const std::vector<uint8_t>& array = machine.bank(i).array();
         if (!writeFileAtomic(joinPath(dir, BANK_FILES[i]), array.data(), array.size(), error))
             return false;
-        text << "status_register." << i << ": " << hex(machine.bank(i).status(), 2) << "\n";
+        const uint8_t status = machine.bank(i).status() & ~spinor::SR_WIP;  // done by the next load
+        text << "status_register." << i << ": " << hex(status, 2) << "\n";
         text << "sha256." << BANK_FILES[i] << ": " << digest(array) << "\n";
     }
     const std::vector<uint8_t>& legacy = machine.legacyArea();
@@ -96,6 +101,7 @@ bool saveMachineDir(const std::string& dir, Machine& machine, const MachineRecor
     text << "last_run.virtual_ns: " << record.lastRunNs << "\n";
     text << "last_run.erased_bytes: " << record.lastErasedBytes << "\n";
     text << "last_run.programmed_bytes: " << record.lastProgrammedBytes << "\n";
+    text << "last_run.status_writes: " << record.lastStatusWrites << "\n";
     std::string body = text.str();
     body += "checksum: " + sha256Hex(reinterpret_cast<const uint8_t*>(body.data()), body.size()) +
             "\n";
@@ -173,7 +179,24 @@ std::unique_ptr<Machine> loadMachineDir(const std::string& dir, MachineRecord& r
         !loadChecked(VOLATILE_FILE, 0, VOLATILE_STATE_LIMIT, state))
         return nullptr;
 
+    // What the firmware does at power-on; machines saved without it had the defaults.
     BoardConfig cfg;
+    auto optional = [&](const char* key, auto apply) {
+        auto it = keys.find(key);
+        return it == keys.end() || apply(it->second);
+    };
+    auto flag = [](bool& out) {
+        return [&out](const std::string& v) { out = v == "1"; return v == "0" || v == "1"; };
+    };
+    if (!optional("firmware_menu",
+                  [&](const std::string& v) { cfg.firmwareMenu = v; return findFirmwareMenu(v) != nullptr; }) ||
+        !optional("bios_lock_enable", flag(cfg.biosLockEnable)) ||
+        !optional("spi_lock_down", flag(cfg.spiLockDown)) ||
+        !optional("last_run.status_writes",
+                  [&](const std::string& v) { return parseUnsigned(v, record.lastStatusWrites); })) {
+        fail(error, dir + "/machine.txt: a value is malformed");
+        return nullptr;
+    }
     cfg.hostBridgeId = uint32_t(hostId);
     cfg.partName = part;
     cfg.activeBank = int(bankNo);

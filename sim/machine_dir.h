@@ -21,6 +21,7 @@ struct MachineRecord {
     uint64_t lastRunNs = 0;          // virtual time the last run took
     uint64_t lastErasedBytes = 0;    // both banks, during the last run
     uint64_t lastProgrammedBytes = 0;
+    uint64_t lastStatusWrites = 0;   // write-status cycles the parts performed
 };
 
 // Writes the machine and the record into dir (created if missing).

@@ -16,6 +16,7 @@
 #include "flash/lromup.h"
 #include "os/os.h"
 #include "sim/board_image.h"
+#include "sim/firmware_menus.h"
 #include "sim/machine.h"
 #include "sim/machine_dir.h"
 #include "sim/models.h"
@@ -30,10 +31,12 @@ const char USAGE[] =
     "                          [--part NAME] [--bios-version TEXT] [--product TEXT] [--serial TEXT]\n"
     "                          [--mtm TEXT] [--uuid UUID] [--asset TEXT|none] [--oem TEXT|none]\n"
     "                          [--no-vpd] [--crtm] [--active-bank primary|backup] [--legacy-area FILE]\n"
+    "                          [--firmware-menu standard|hostile|read-only] [--ble] [--flockdn]\n"
     "       lromup-sim image DIR FILE [--whole|--region] [--seed N]\n"
     "       lromup-sim run DIR [--trace FILE] [--fault FAULT]... -- ARG...\n"
     "         faults: hw-cycle-hang, sw-cycle-hang, fcerr@ADDR, wp-stuck-low, power-cut@N\n"
     "       lromup-sim show DIR\n"
+    "       lromup-sim reboot DIR\n"
     "       lromup-sim read DIR primary|backup FILE\n";
 
 int usage(const std::string& why) {
@@ -69,6 +72,8 @@ int cmdNew(const std::vector<std::string>& args) {
         const std::string& flag = args[i];
         if (flag == "--no-vpd") { o.noVpd = true; continue; }
         if (flag == "--crtm") { o.crtm = true; continue; }
+        if (flag == "--ble") { o.biosLockEnable = true; continue; }
+        if (flag == "--flockdn") { o.spiLockDown = true; continue; }
         if (i + 1 >= args.size()) return usage("new: " + flag + " needs a value");
         const std::string& v = args[++i];
         if (flag == "--model") {
@@ -100,6 +105,9 @@ int cmdNew(const std::vector<std::string>& args) {
             if (v == "primary") o.activeBank = 0;
             else if (v == "backup") o.activeBank = 1;
             else return usage("new: --active-bank takes primary or backup, not '" + v + "'");
+        } else if (flag == "--firmware-menu") {
+            if (!findFirmwareMenu(v)) return usage("new: unknown firmware menu '" + v + "'");
+            o.firmwareMenu = v;
         } else if (flag == "--legacy-area") {
             if (!readWholeFile(v, o.legacyArea)) return failed("cannot read " + v);
             if (o.legacyArea.size() != LEGACY_AREA_SIZE)
@@ -181,7 +189,8 @@ int cmdShow(const std::vector<std::string>& args) {
     }
     std::cout << "last_run.virtual_ms: " << record.lastRunNs / SIM_NS_PER_MS << "\n"
               << "last_run.erased_bytes: " << record.lastErasedBytes << "\n"
-              << "last_run.programmed_bytes: " << record.lastProgrammedBytes << "\n";
+              << "last_run.programmed_bytes: " << record.lastProgrammedBytes << "\n"
+              << "last_run.status_writes: " << record.lastStatusWrites << "\n";
     return SIM_TOOL_OK;
 }
 
@@ -210,6 +219,7 @@ struct RunState {
     std::string tracePath;
     MachineRecord record;
     std::unique_ptr<Machine> machine;
+    uint64_t startNs = 0;   // the clock when the run began: runs are warm
     SimOS* host = nullptr;  // the live host object, while the updater holds one
     bool traceWritten = false;
     bool finished = false;
@@ -253,9 +263,13 @@ bool finishRun() {
             std::cerr << "lromup-sim: cannot write the trace to " << g_run->tracePath << "\n";
     }
     Machine& m = *g_run->machine;
-    g_run->record.lastRunNs = m.clock().ns;
+    g_run->record.lastRunNs = m.clock().ns - g_run->startNs;
     g_run->record.lastErasedBytes = m.bank(0).erasedBytes() + m.bank(1).erasedBytes();
     g_run->record.lastProgrammedBytes = m.bank(0).programmedBytes() + m.bank(1).programmedBytes();
+    g_run->record.lastStatusWrites = m.bank(0).statusWrites() + m.bank(1).statusWrites();
+    // After a power failure the chipset and the parts have lost their volatile
+    // state: the next run finds them as at power-on.
+    if (m.powerLost()) m.powerOn();
     std::string error;
     if (!saveMachineDir(g_run->dir, m, g_run->record, &error)) {
         std::cerr << "lromup-sim: " << error << "\n";
@@ -326,8 +340,10 @@ int cmdRun(const std::vector<std::string>& args) {
     std::string error;
     run->machine = loadMachineDir(run->dir, run->record, &error);
     if (!run->machine) return failed(error);
+    // A warm run: the chipset, the GPIO lines and the parts' WEL are as the
+    // previous run left them (`reboot` power-cycles the machine).
     Machine& m = *run->machine;
-    m.powerOn();
+    run->startNs = m.clock().ns;
     if (faults.hwHang) m.spi().hwCycleHang = true;
     if (faults.swHang) m.spi().swCycleHang = true;
     if (faults.fcerr) m.spi().fcerrBlock = faults.fcerrAddress;
@@ -362,6 +378,7 @@ int simToolMain(int argc, char** argv) {
     if (command == "run") return cmdRun(args);
     if (command == "show") return cmdShow(args);
     if (command == "read") return cmdRead(args);
+    if (command == "reboot") return simRebootMain(args);
     if (command == "-h" || command == "--help") {
         std::cout << USAGE;
         return SIM_TOOL_OK;

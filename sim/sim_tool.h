@@ -9,3 +9,8 @@ constexpr int SIM_TOOL_USAGE = 2;       // bad arguments
 constexpr int SIM_TOOL_POWER_CUT = 137;  // "run" ended by a simulated power failure
 
 int simToolMain(int argc, char** argv);
+
+// `lromup-sim reboot DIR` (sim/sim_reboot.cpp): args are what follows "reboot".
+#include <string>
+#include <vector>
+int simRebootMain(const std::vector<std::string>& args);

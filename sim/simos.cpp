@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "os/linos.h"
+#include "sim/machine_kernel.h"
+
 namespace {
 constexpr int REBOOT_RECORDED = 0;
 constexpr unsigned WIDTH_BYTE = 1, WIDTH_WORD = 2, WIDTH_DWORD = 4;
@@ -117,23 +120,24 @@ void SimOS::sleep(unsigned int milliseconds) {
 
 int SimOS::h8init() {
     call("h8init");
-    return H8_UNAVAILABLE;
+    if (!h8host_) h8host_ = std::make_unique<LinOS>(machineKernel(m_));
+    return h8host_->h8init();
 }
 int SimOS::h8destroy() {
     call("h8destroy");
-    return H8_NOTHING_TO_CLOSE;  // as the Linux host: no notice was ever sent
+    return h8host_ ? h8host_->h8destroy() : H8_NOTHING_TO_CLOSE;
 }
-int SimOS::h8readcommand(H8cmd_s*) {
+int SimOS::h8readcommand(H8cmd_s* cmd) {
     call("h8readcommand");
-    return H8_UNAVAILABLE;
+    return h8host_ ? h8host_->h8readcommand(cmd) : H8_UNAVAILABLE;
 }
-int SimOS::h8writecommand(H8cmd_s*) {
+int SimOS::h8writecommand(H8cmd_s* cmd) {
     call("h8writecommand");
-    return H8_UNAVAILABLE;
+    return h8host_ ? h8host_->h8writecommand(cmd) : H8_UNAVAILABLE;
 }
-int SimOS::h8pollcommand(H8cmd_s*) {
+int SimOS::h8pollcommand(H8cmd_s* cmd) {
     call("h8pollcommand");
-    return H8_UNAVAILABLE;
+    return h8host_ ? h8host_->h8pollcommand(cmd) : H8_UNAVAILABLE;
 }
 
 int SimOS::reboot() {

@@ -1,15 +1,19 @@
 // SimOS: a host object over the simulated machine. Ports and memory reach the
 // Machine; every host call costs one microsecond of the machine's clock and
 // sleep adds its milliseconds, so polling loops end because virtual time moves.
-// Services the board does not have (H8 controller, service-processor drivers,
-// USB drive) answer as an absent device does.
+// The H8 is reached by the production Linux host code itself, running over
+// this machine through machineKernel. Services the board does not have
+// (service-processor drivers, USB drive) answer as an absent device does.
 #pragma once
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "os/os.h"
 #include "sim/machine.h"
 #include "sim/trace.h"
+
+class LinOS;
 
 class SimOS final : public OS {
 public:
@@ -77,4 +81,5 @@ private:
     bool tracing_ = false;
     std::vector<TraceEntry> trace_;
     unsigned reboots_ = 0;
+    std::unique_ptr<LinOS> h8host_;  // made by the first h8init
 };

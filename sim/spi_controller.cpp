@@ -18,6 +18,24 @@ constexpr uint64_t NEVER = std::numeric_limits<uint64_t>::max();
 constexpr uint64_t BYTE_NS = 8 * SPI_NS_PER_BIT;
 constexpr uint64_t STATUS_POLL_NS = 2 * BYTE_NS;  // opcode 0x05 and one status byte
 constexpr uint32_t FCERR_BLOCK_SIZE = 4096;
+constexpr uint8_t FLOCKDN_BIT = HSFS_FLOCKDN >> 8;  // in the high byte of HSFS
+
+// Registers that ignore writes once FLOCKDN is set, until the next reset.
+struct Span32 {
+    uint32_t begin, end;
+};
+constexpr Span32 LOCKED_BY_FLOCKDN[] = {
+    {FRAP, FRAP + 4},
+    {FREG0, FREG0 + 5 * 4},
+    {PR0, PR_END},
+    {PREOP, OPMENU + OPMENU_ENTRIES},
+};
+
+bool lockedByFlockdn(uint32_t offset) {
+    for (const Span32& s : LOCKED_BY_FLOCKDN)
+        if (offset >= s.begin && offset < s.end) return true;
+    return false;
+}
 
 // What the controller can tell about the opcodes the parts implement. It uses
 // this only to refuse a software cycle whose type cannot serve the opcode and
@@ -128,7 +146,7 @@ uint8_t SpiController::readByte(uint32_t offset) const {
         return static_cast<uint8_t>((regs_[HSFS] & HSFS_W1C) | HSFS_BERASE_4K |
                                     (hwInFlight_ ? HSFS_SCIP : 0));
     case HSFS + 1:
-        return static_cast<uint8_t>((HSFS_FDV | HSFS_FDOPSS) >> 8);
+        return static_cast<uint8_t>(((HSFS_FDV | HSFS_FDOPSS) >> 8) | (regs_[HSFS + 1] & FLOCKDN_BIT));
     case SSFS:
         return static_cast<uint8_t>((regs_[SSFS] & SSFS_W1C) | (swInFlight_ ? SSFS_SCIP : 0));
     default:
@@ -157,12 +175,15 @@ void SpiController::write(uint32_t offset, unsigned width, uint32_t value) {
 bool SpiController::writeByte(uint32_t offset, uint8_t value) {
     if (offset >= SIM_SPI_BLOCK_SIZE) return false;
     if (offset >= PR0 && offset < PR_END) return false;
+    if ((regs_[HSFS + 1] & FLOCKDN_BIT) && lockedByFlockdn(offset)) return false;
     switch (offset) {
     case HSFS:
         regs_[HSFS] &= static_cast<uint8_t>(~(value & HSFS_W1C));
         return false;
     case HSFS + 1:
-        return false;  // FDV, FDOPSS, FLOCKDN are read-only
+        // FDV and FDOPSS are read-only; FLOCKDN, once written 1, stays until reset.
+        regs_[HSFS + 1] |= static_cast<uint8_t>(value & FLOCKDN_BIT);
+        return false;
     case HSFC:
         regs_[HSFC] = static_cast<uint8_t>(value & HSFC_WRITABLE);
         return (value & HSFC_FGO) != 0;

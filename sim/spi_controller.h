@@ -11,6 +11,7 @@
 
 #include "sim/clock.h"
 #include "sim/flash_part.h"
+#include "sim/spi_regs.h"
 
 constexpr uint32_t SIM_SPI_BLOCK_SIZE = 0x200;  // bytes modelled from the block base
 
@@ -25,6 +26,7 @@ public:
     // little-endian. Offsets at or past SIM_SPI_BLOCK_SIZE are not decoded.
     uint32_t read(uint32_t offset, unsigned width);
     void write(uint32_t offset, unsigned width, uint32_t value);
+    bool lockedDown() { return (read(simspi::HSFS, 2) & simspi::HSFS_FLOCKDN) != 0; }
 
     // Faults that a test or the tool can inject.
     bool hwCycleHang = false;  // hardware cycles never finish (SCIP stays set)

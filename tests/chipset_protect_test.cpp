@@ -119,9 +119,10 @@ TEST(ChipsetProtect, SoftwareCycleStartsWithTheGoByteAfterCountAndData) {
     quietly([&] { return chip.identify(); });
     const auto& t = rig.os.trace();
     auto go = std::find(t.begin(), t.end(), spiByteWrite(SSFS_ADDR + 1, 0x42));  // read identity
-    ASSERT_TRUE(go != t.end() && go - t.begin() >= 3 && t.end() - go >= 2);
-    EXPECT_TRUE((go - 3)->kind == TraceKind::MemR && (go - 3)->address == SSFS_ADDR && ((go - 3)->value & 1) == 0);
-    EXPECT_TRUE(std::vector<TraceEntry>(go - 2, go + 2) ==
-                (std::vector<TraceEntry>{spiByteWrite(SSFS_ADDR + 3, 0x00), spiByteWrite(SSFS_ADDR + 2, 0x43),
+    ASSERT_TRUE(go != t.end() && go - t.begin() >= 4 && t.end() - go >= 2);
+    EXPECT_TRUE((go - 4)->kind == TraceKind::MemR && (go - 4)->address == SSFS_ADDR && ((go - 4)->value & 1) == 0);
+    // Stale CDS and FCERR are cleared before the cycle's bytes go in.
+    EXPECT_TRUE(std::vector<TraceEntry>(go - 3, go + 2) ==
+                (std::vector<TraceEntry>{spiByteWrite(SSFS_ADDR, 0x0C), spiByteWrite(SSFS_ADDR + 3, 0x00), spiByteWrite(SSFS_ADDR + 2, 0x43),
                                          spiByteWrite(SSFS_ADDR + 1, 0x42), spiByteWrite(SSFS_ADDR, 0x00)}));
 }

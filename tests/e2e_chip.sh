@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# The SPI controller and flash parts as firmware really leaves them: stale
+# done bits, the firmware's own (possibly locked) opcode menu, BIOS writes
+# locked, parts of every kind and size, hung cycles; and the machine between
+# runs (warm) and across a reboot.
+# Usage: e2e_chip.sh <path of lromup> <build dir>
+set -u
+LROMUP=$1 BUILD=$2
+. "$(dirname "$0")/lib_e2e.sh"
+
+"$SIM" new img310 >/dev/null && "$SIM" image img310 i310.bin >/dev/null
+"$SIM" new img320 --model moro320 >/dev/null && "$SIM" image img320 i320.bin >/dev/null
+
+# A new board's controller holds FDONE and CDS from the firmware's own
+# cycles: neither ends a wait early. The protection is cleared once, by the
+# unlock, not before every block; a second update right after (a warm
+# machine: BIOS write enable and the updater's menu still in place) completes too.
+machine c320 moro320
+run_sim c320 -- /p i320.bin
+expect_status 0
+bank_is_new c320 moro320 primary i320.bin
+expect_show c320 last_run.status_writes=4 bios_write_enable=1
+"$SIM" image c320 second.bin --seed 7 >/dev/null
+run_sim c320 -- /p second.bin
+expect_status 0
+expect_err "Flash process completed successfully"
+expect_show c320 status_register.primary=0xBC
+
+# Every part whose size fits a family's flash map is updated.
+for spec in moro310:MX25L6445E:i310.bin moro310:W25Q64:i310.bin \
+            moro320:W25Q16BV:i320.bin moro320:MX25L1606E:i320.bin; do
+    IFS=: read -r model part image <<<"$spec"
+    machine "p$part" "$model" --part "$part"
+    run_sim "p$part" -- /p "$image"
+    expect_status 0
+    bank_is_new "p$part" "$model" primary "$image"
+done
+
+# A part of another size than the map's is refused before anything is
+# written, naming the part and the size the map expects.
+machine big320 moro320 --part MX25L3205D
+run_sim big320 -- /p i320.bin
+expect_status 249
+expect_err "Flash part MX25L3205DM2I holds 0x400000 bytes, but this machine's flash map is laid out for a 0x200000-byte part; nothing was written"
+expect_show big320 last_run.erased_bytes=0
+machine small310 moro310 --part W25Q16BV
+run_sim small310 -- /p i310.bin
+expect_status 249
+expect_err "Flash part W25Q16BVSIG holds 0x200000 bytes, but this machine's flash map is laid out for a 0x800000-byte part; nothing was written"
+bank_is_old small310 primary backup
+
+# The firmware's locked-down menu has entry 5 = 4 KiB erase: every cycle is
+# started from the entry that really holds its opcode, so sector 0 survives
+# and the update completes.
+machine hf310 moro310 --firmware-menu hostile --flockdn
+run_sim hf310 -- /p i310.bin
+expect_status 0
+bank_is_new hf310 moro310 primary i310.bin
+expect_locked hf310 moro310 primary primary
+# A locked menu without write status: refused with a clear message.
+machine ro310 moro310 --firmware-menu read-only --flockdn
+run_sim ro310 -- /p i310.bin
+expect_status 250
+expect_err "The SPI controller's opcode menu has no write status entry (opcode 0x01 after write enable) and the firmware has locked it against changes; the cycle was not started"
+bank_is_old ro310 primary backup
+
+# BIOS lock enable: the firmware clears BIOS write enable at once. The
+# update ends before any cycle, naming the lock, not the write-protect line.
+machine ble320 moro320 --ble
+run_sim ble320 -- /p i320.bin
+expect_status 248
+expect_err "The firmware locks BIOS writes: BIOS write enable does not stay set (BIOS control register 0x02, BIOS lock enable set); nothing was written"
+expect_not_err "write-protect line"
+bank_is_old ble320 primary backup
+
+# Hung cycles end within a few seconds of simulated time, with their message.
+for fault in sw-cycle-hang hw-cycle-hang; do
+    machine "$fault" moro320
+    run_sim "$fault" --fault "$fault" -- /p i320.bin
+    expect_failed
+    expect_err "$(case $fault in
+        sw*) echo "Flash chipset could not be identified" ;;
+        *) echo "SPI hardware erase cycle at flash address 0x013000 did not complete" ;; esac)"
+    ms=$("$SIM" show "$fault" | sed -n 's/^last_run.virtual_ms: //p')
+    [ "${ms:-999999}" -le 10000 ] || fail "$fault took ${ms:-?} ms of simulated time"
+done
+
+# Warm runs and reboot: BIOS write enable stays set from one run to the next
+# and is cleared by a power cycle; after a boot-block update and a reboot the
+# running BIOS is the new one.
+machine rb310 moro310
+run_sim rb310 -- /bblk /p i310.bin
+expect_status 0
+expect_show rb310 bios_write_enable=1 bios_version=61QM41A
+"$SIM" reboot rb310 || fail "reboot rb310"
+expect_show rb310 bios_write_enable=0 bios_version=61QM51N
+
+# The Atmel part as its datasheet says: SPRL and global protection (the
+# 0xBC an earlier update wrote leaves 0x8C), WPP low with the line low.
+machine at320 moro320 --part AT26DF321
+expect_show at320 status_register.primary=0x8C
+finish

@@ -1,0 +1,86 @@
+// Simulated parts and controller as their datasheets say: the Atmel status
+// register, chip erase framing, the controller's lock-down, and what a
+// reboot and a warm save keep.
+#include <gtest/gtest.h>
+
+#include "sim/machine.h"
+#include "sim/spi_regs.h"
+
+namespace {
+// One selection on the part's bus.
+void command(FlashPart& part, std::initializer_list<uint8_t> bytes) {
+    part.select();
+    for (uint8_t b : bytes) part.transfer(b);
+    part.deselect();
+}
+}  // namespace
+
+TEST(SimParts, AtmelReportsWppAndTakesGlobalProtection) {
+    SimClock clock;
+    FlashPart part(*findFlashPart("AT26DF321"), clock);
+    part.programStatus(0xBC);  // global protect with SPRL, as a lock leaves it
+    EXPECT_EQ(part.status(), 0x9C);  // SPRL, WPP (WP# not asserted), SWP = 11
+    part.setWriteProtect(true);
+    EXPECT_EQ(part.status(), 0x8C);
+    command(part, {spinor::WREN});
+    command(part, {spinor::WRSR, 0x00});
+    EXPECT_EQ(part.status() & 0x8C, 0x8C);  // SPRL with WP# asserted: ignored
+    part.setWriteProtect(false);
+    clock.advance(SIM_NS_PER_MS * 100);
+    command(part, {spinor::WREN});
+    command(part, {spinor::WRSR, 0x14});  // neither all ones nor all zeros in 5:2
+    clock.advance(SIM_NS_PER_MS * 100);
+    EXPECT_EQ(part.status(), 0x1C);       // SPRL cleared, protection kept
+    command(part, {spinor::WREN});
+    command(part, {spinor::WRSR, 0x00});
+    clock.advance(SIM_NS_PER_MS * 100);
+    EXPECT_EQ(part.status(), 0x10);
+    EXPECT_EQ(part.statusWrites(), 2u);
+}
+
+TEST(SimParts, ChipEraseNeedsTheOpcodeAlone) {
+    SimClock clock;
+    FlashPart part(*findFlashPart("W25Q16BV"), clock);
+    part.array()[0] = 0x00;
+    command(part, {spinor::WREN});
+    command(part, {spinor::CE, 0x00});
+    EXPECT_EQ(part.array()[0], 0x00);
+    command(part, {spinor::WREN});
+    command(part, {spinor::CE});
+    EXPECT_EQ(part.array()[0], 0xFF);
+}
+
+TEST(SimParts, LockDownKeepsTheFirmwareMenuUntilPowerOn) {
+    BoardConfig cfg;
+    cfg.firmwareMenu = "hostile";
+    cfg.spiLockDown = true;
+    Machine m(cfg);
+    SpiController& spi = m.spi();
+    EXPECT_TRUE(spi.lockedDown());
+    EXPECT_EQ(spi.read(simspi::HSFS, 1) & simspi::HSFS_FDONE, simspi::HSFS_FDONE);
+    EXPECT_EQ(spi.read(simspi::SSFS, 1) & simspi::SSFS_CDS, simspi::SSFS_CDS);
+    const uint32_t entry5 = spi.read(simspi::OPMENU + 5, 1);
+    EXPECT_EQ(entry5, spinor::SE);
+    spi.write(simspi::OPMENU + 4, 4, 0x06060199);
+    spi.write(simspi::HSFS, 2, 0);  // FLOCKDN cannot be cleared by software
+    EXPECT_EQ(spi.read(simspi::OPMENU + 5, 1), entry5);
+    EXPECT_TRUE(spi.lockedDown());
+}
+
+TEST(SimParts, WarmStateKeepsWelAndRebootRebuildsTheRunningBios) {
+    Machine m(BoardConfig{});
+    command(m.bank(0), {spinor::WREN});
+    m.pciWrite(0, 31, 0, LPC_BIOS_CNTL, BIOS_CNTL_BIOSWE);
+    const std::vector<uint8_t> blob = m.saveVolatileState();
+    Machine warm(BoardConfig{});
+    ASSERT_TRUE(warm.restoreVolatileState(blob));
+    EXPECT_EQ(warm.bank(0).status() & spinor::SR_WEL, spinor::SR_WEL);
+    EXPECT_EQ(warm.biosControl() & BIOS_CNTL_BIOSWE, BIOS_CNTL_BIOSWE);
+
+    auto& image = warm.bank(0).array();
+    image[image.size() - 1] = 0x5A;
+    warm.reboot();
+    EXPECT_EQ(warm.bank(0).status() & spinor::SR_WEL, 0);
+    EXPECT_EQ(warm.biosControl() & BIOS_CNTL_BIOSWE, 0);
+    EXPECT_EQ(warm.legacyArea().back(), 0x5A);
+}
