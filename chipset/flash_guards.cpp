@@ -6,39 +6,31 @@
 #include "chipset/ich10spi.h"
 #include "chipset/ich10spi_regs.h"
 #include "chipset/pci.h"
+#include "chipset/spi_menu.h"
 #include "chipset/spi_wait.h"
 #include "os/os.h"
 
 namespace {
 
-// A status read or write takes microseconds to a few tens of milliseconds
-// (write status: 15 ms on the slowest supported part); half a second is far
-// beyond either, and short enough that a stuck controller costs no more.
-constexpr PollBound GUARD_CYCLE_BOUND = {1000, 500};
-
 // Status bits that are not protection: busy and write-enable latch.
 constexpr uint8_t FLASH_STATUS_TRANSIENT = 0x03;
 
-// One software-sequenced command chosen by its opcode from the menu the
-// controller holds now: before the updater programs its own menu that is the
-// firmware's, whose entries lie elsewhere.
+// One software-sequenced command started from the menu the controller holds
+// now: before the updater programs its own menu that is the firmware's.
 class MenuCommand {
 public:
     explicit MenuCommand(OS* host)
-        : os(host), spi(readRootComplexBase(host) + SPI_BLOCK_OFFSET) {}
+        : os(host), spi(readRootComplexBase(host) + SPI_BLOCK_OFFSET), menu(readSpiMenu(os, spi)) {}
 
-    // Reads one data byte with a read-without-address opcode.
-    bool read(uint8_t opcode, uint8_t& value) {
-        if (!run(opcode, OPTYPE_READ_NO_ADDR, false)) return false;
+    bool read(const SpiOp& op, uint8_t& value) {
+        if (!run(op)) return false;
         value = reg8(SPI_FDATA0);
         return true;
     }
 
-    // Writes one data byte with a write-without-address opcode, behind the
-    // write-enable prefix.
-    bool write(uint8_t opcode, uint8_t value) {
+    bool write(const SpiOp& op, uint8_t value) {
         put8(SPI_FDATA0, value);
-        return run(opcode, OPTYPE_WRITE_NO_ADDR, true);
+        return run(op);
     }
 
 private:
@@ -49,33 +41,15 @@ private:
     }
     void put8(uint32_t offset, uint8_t value) { os->memWrite(spi + offset, 1, &value); }
 
-    int menuEntry(uint8_t opcode, uint16_t type) {
-        const uint16_t optype = uint16_t(reg8(SPI_OPTYPE) | reg8(SPI_OPTYPE + 1) << 8);
-        for (unsigned entry = 0; entry < 8; ++entry)
-            if (reg8(SPI_OPMENU + entry) == opcode && ((optype >> (2 * entry)) & 3) == type)
-                return int(entry);
-        return -1;
-    }
-
-    int prefixEntry(uint8_t opcode) {
-        for (unsigned entry = 0; entry < 2; ++entry)
-            if (reg8(SPI_PREOP + entry) == opcode) return int(entry);
-        return -1;
-    }
-
-    bool run(uint8_t opcode, uint16_t type, bool writeEnable) {
-        const int entry = menuEntry(opcode, type);
-        const int prefix = writeEnable ? prefixEntry(SPI_OP_WRITE_ENABLE) : 0;
-        if (entry < 0 || prefix < 0) return false;
-        if (!pollUntil(os, GUARD_CYCLE_BOUND, [&] { return (reg8(SPI_SSFS) & SSFS_SCIP) == 0; }))
+    bool run(const SpiOp& op) {
+        SpiSwCommand record;
+        if (!resolveSpiOp(menu, op, &record)) return false;
+        if (!pollUntil(os, SW_CYCLE_START_BOUND, [&] { return (reg8(SPI_SSFS) & SSFS_SCIP) == 0; }))
             return false;
         put8(SPI_SSFS, SSFS_CDS | SSFS_FCERR);  // whatever an earlier cycle left
-        put8(SPI_SSFC_SCF, SSFC_SCF_DEFAULT);
-        put8(SPI_SSFC_DBC, SSFC_ONE_DATA_BYTE);
-        put8(SPI_SSFC, uint8_t(unsigned(entry) << SSFC_COP_SHIFT | SSFC_SCGO |
-                               (writeEnable ? SSFC_ACS : 0) | (prefix == 1 ? SSFC_SPOP : 0)));
+        for (unsigned byte = 3; byte >= 1; --byte) put8(SPI_SSFS + byte, record.bytes[byte]);
         uint8_t ssfs = 0;
-        const bool ended = pollUntil(os, GUARD_CYCLE_BOUND, [&] {
+        const bool ended = pollUntil(os, SW_CYCLE_DONE_BOUND, [&] {
             ssfs = reg8(SPI_SSFS);
             return (ssfs & (SSFS_CDS | SSFS_FCERR)) != 0;
         });
@@ -85,6 +59,7 @@ private:
 
     OS* os;
     uint32_t spi;
+    SpiMenu menu;
 };
 
 uint8_t readBiosControl(OS* os) {
@@ -116,11 +91,11 @@ void restoreStatus(OS* os, const FlashGuards& found) {
     }
     MenuCommand command(os);
     uint8_t now = 0;
-    const bool readable = command.read(SPI_OP_READ_STATUS, now);
+    const bool readable = command.read(OP_READ_STATUS, now);
     const uint8_t want = uint8_t(found.status & ~FLASH_STATUS_TRANSIENT);
     if (readable && uint8_t(now & ~FLASH_STATUS_TRANSIENT) == want) return;
-    command.write(SPI_OP_WRITE_STATUS, want);
-    if (!command.read(SPI_OP_READ_STATUS, now) || uint8_t(now & ~FLASH_STATUS_TRANSIENT) != want)
+    command.write(OP_WRITE_STATUS, want);
+    if (!command.read(OP_READ_STATUS, now) || uint8_t(now & ~FLASH_STATUS_TRANSIENT) != want)
         std::fprintf(stderr,
                      "The flash status register could not be put back to 0x%02X as found "
                      "(it reads 0x%02X); the part's block protection may be open\n",
@@ -140,7 +115,7 @@ FlashGuards readFlashGuards(OS* os) {
         found.wpLevel = uint8_t(os->inportByte(base + line.level) & line.mask);
     });
     found.biosControl = readBiosControl(os);
-    found.statusKnown = MenuCommand(os).read(SPI_OP_READ_STATUS, found.status);
+    found.statusKnown = MenuCommand(os).read(OP_READ_STATUS, found.status);
     return found;
 }
 
