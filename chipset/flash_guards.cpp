@@ -15,6 +15,14 @@ namespace {
 // Status bits that are not protection: busy and write-enable latch.
 constexpr uint8_t FLASH_STATUS_TRANSIENT = 0x03;
 
+// A status read takes microseconds: a controller that has not finished one
+// within 10 ms is stuck, and the run should not wait seconds to learn it. It
+// may have to wait for the unlock's status write, which nobody waits for.
+constexpr unsigned long STATUS_READ_MS = 10;
+constexpr PollBound STATUS_READ_DONE_BOUND = {SPI_CYCLE_SPIN_POLLS, STATUS_READ_MS};
+constexpr PollBound STATUS_CYCLE_START_BOUND = {SPI_CYCLE_SPIN_POLLS,
+                                                SLOWEST_STATUS_WRITE_MS + STATUS_READ_MS};
+
 // One software-sequenced command started from the menu the controller holds
 // now: before the updater programs its own menu that is the firmware's.
 class MenuCommand {
@@ -23,14 +31,14 @@ public:
         : os(host), spi(readRootComplexBase(host) + SPI_BLOCK_OFFSET), menu(readSpiMenu(os, spi)) {}
 
     bool read(const SpiOp& op, uint8_t& value) {
-        if (!run(op)) return false;
+        if (!run(op, STATUS_READ_DONE_BOUND)) return false;
         value = reg8(SPI_FDATA0);
         return true;
     }
 
     bool write(const SpiOp& op, uint8_t value) {
         put8(SPI_FDATA0, value);
-        return run(op);
+        return run(op, SW_CYCLE_DONE_BOUND);
     }
 
 private:
@@ -41,15 +49,15 @@ private:
     }
     void put8(uint32_t offset, uint8_t value) { os->memWrite(spi + offset, 1, &value); }
 
-    bool run(const SpiOp& op) {
+    bool run(const SpiOp& op, const PollBound& done) {
         SpiSwCommand record;
         if (!resolveSpiOp(menu, op, &record)) return false;
-        if (!pollUntil(os, SW_CYCLE_START_BOUND, [&] { return (reg8(SPI_SSFS) & SSFS_SCIP) == 0; }))
+        if (!pollUntil(os, STATUS_CYCLE_START_BOUND, [&] { return (reg8(SPI_SSFS) & SSFS_SCIP) == 0; }))
             return false;
         put8(SPI_SSFS, SSFS_CDS | SSFS_FCERR);  // whatever an earlier cycle left
         for (unsigned byte = 3; byte >= 1; --byte) put8(SPI_SSFS + byte, record.bytes[byte]);
         uint8_t ssfs = 0;
-        const bool ended = pollUntil(os, SW_CYCLE_DONE_BOUND, [&] {
+        const bool ended = pollUntil(os, done, [&] {
             ssfs = reg8(SPI_SSFS);
             return (ssfs & (SSFS_CDS | SSFS_FCERR)) != 0;
         });

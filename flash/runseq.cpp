@@ -99,6 +99,7 @@ int checkWrite(const Chipset* probe, const s_FirmwareFile& file,
     // known: it reports that with its own message.
     if (probe == nullptr || file.size == 0) return 0;
     const WritePlan plan = planWrite(*probe, file);
+    if (plan.beyondPart) return 0;
     if (plan.blocks == 0) {
         std::fprintf(stderr,
                      "No block of %s would be written: every 4 KiB block of its flash range "

@@ -19,7 +19,7 @@ machine c320 moro320
 run_sim c320 -- /p i320.bin
 expect_status 0
 bank_is_new c320 moro320 primary i320.bin
-expect_show c320 last_run.status_writes=4 bios_write_enable=1
+expect_show c320 last_run.status_writes=4 bios_write_enable=0
 "$SIM" image c320 second.bin --seed 7 >/dev/null
 run_sim c320 -- /p second.bin
 expect_status 0
@@ -85,15 +85,15 @@ for fault in sw-cycle-hang hw-cycle-hang; do
     [ "${ms:-999999}" -le 10000 ] || fail "$fault took ${ms:-?} ms of simulated time"
 done
 
-# Warm runs and reboot: BIOS write enable stays set from one run to the next
-# and is cleared by a power cycle; after a boot-block update and a reboot the
-# running BIOS is the new one.
+# Warm runs and reboot: the EEPROM line stays as a run drove it from one run
+# to the next and the firmware drives it high again after a power cycle;
+# after a boot-block update and a reboot the running BIOS is the new one.
 machine rb310 moro310
-run_sim rb310 -- /bblk /p i310.bin
+run_sim rb310 -- /unlockEEP /bblk /p i310.bin
 expect_status 0
-expect_show rb310 bios_write_enable=1 bios_version=61QM41A
+expect_show rb310 eeprom_wp=low bios_version=61QM41A
 "$SIM" reboot rb310 || fail "reboot rb310"
-expect_show rb310 bios_write_enable=0 bios_version=61QM51N
+expect_show rb310 eeprom_wp=high bios_version=61QM51N
 
 # The Atmel part as its datasheet says: SPRL and global protection (the
 # 0xBC an earlier update wrote leaves 0x8C), WPP low with the line low.
