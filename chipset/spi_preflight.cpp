@@ -42,6 +42,8 @@ int checkPartSize(OS* os, const FlashPartRow* part) {
 }
 }  // namespace
 
+int ich10spiChipset::checkPartFitsMap() const { return checkPartSize(os, part); }
+
 int ich10spiChipset::checkReadyToWrite() {
     int result = checkBiosWritesEnabled(os);
     if (result == 0) result = checkPartSize(os, part);

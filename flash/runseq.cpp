@@ -98,6 +98,11 @@ int checkWrite(const Chipset* probe, const s_FirmwareFile& file,
     // No probe: the update reports the unidentified chipset itself; no range
     // known: it reports that with its own message.
     if (probe == nullptr || file.size == 0) return 0;
+    // A part of another size than the map's would make the plan below look
+    // at the wrong blocks: name the part first.
+    if (const auto* spi = dynamic_cast<const ich10spiChipset*>(probe)) {
+        if (const int wrongPart = spi->checkPartFitsMap()) return wrongPart;
+    }
     const WritePlan plan = planWrite(*probe, file);
     if (plan.beyondPart) return 0;
     if (plan.blocks == 0) {

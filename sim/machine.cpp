@@ -80,7 +80,8 @@ Machine::Machine(const BoardConfig& cfg)
       pci_(cfg.hostBridgeId, wiring_.lpcBridgeId),
       chipsetRegs_(RCBA_SPACE_SIZE, 0),
       legacy_(LEGACY_AREA_SIZE, ERASED),
-      activeBank_(cfg.activeBank != 0 ? 1 : 0) {
+      activeBank_(cfg.activeBank != 0 ? 1 : 0),
+      sp_(std::make_unique<ServiceProcessor>(clock_)) {
     const FlashPartInfo& info = partInfo(cfg.partName);
     for (auto& b : banks_) {
         b = std::make_unique<FlashPart>(info, clock_);
@@ -95,6 +96,7 @@ Machine::~Machine() = default;
 
 void Machine::powerOn() {
     clock_.ns = 0;
+    sp_->powerOn();
     pci_.powerOn();
     smbus_.powerOn();
     std::fill(chipsetRegs_.begin(), chipsetRegs_.end(), 0);
@@ -246,6 +248,7 @@ bool Machine::smbusPort(uint16_t port, unsigned* offset) const {
 }
 
 uint32_t Machine::portRead(uint16_t port, unsigned width) {
+    if (width == 1 && ServiceProcessor::claims(port)) return sp_->portRead(port);
     if (PciConfigSpace::claims(port, width)) return pci_.portRead(port, width);
     const uint32_t gpio = gpioBase();
     if (gpio != 0 && port >= gpio && port < gpio + GPIO_BLOCK_SIZE) {
@@ -267,6 +270,7 @@ uint32_t Machine::portRead(uint16_t port, unsigned width) {
 }
 
 void Machine::portWrite(uint16_t port, unsigned width, uint32_t value) {
+    if (width == 1 && ServiceProcessor::claims(port)) return sp_->portWrite(port, uint8_t(value));
     if (PciConfigSpace::claims(port, width)) {
         pci_.portWrite(port, width, value);
         return;

@@ -15,6 +15,7 @@
 #include "sim/gpio.h"
 #include "sim/h8_device.h"
 #include "sim/pci_config.h"
+#include "sim/service_processor.h"
 #include "sim/smbus_host.h"
 #include "sim/spi_controller.h"
 
@@ -71,6 +72,7 @@ public:
     SmbusHost& smbus() { return smbus_; }
     H8Device& h8() { return h8_; }
     std::vector<uint8_t>& legacyArea() { return legacy_; }  // 64 KiB at 0xF0000
+    ServiceProcessor& serviceProcessor() { return *sp_; }
     uint32_t pciRead(unsigned bus, unsigned dev, unsigned fn, unsigned reg);  // dword
     void pciWrite(unsigned bus, unsigned dev, unsigned fn, unsigned reg, uint32_t value);
     uint8_t gpioLevelByte(unsigned offset);  // GPIO I/O register byte at base + offset
@@ -122,4 +124,5 @@ private:
     bool powerFailArmed_ = false;
     uint64_t powerFailAt_ = 0;
     uint64_t operationsStarted_ = 0;
+    std::unique_ptr<ServiceProcessor> sp_;
 };

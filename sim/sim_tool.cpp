@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@
 #include "sim/sha256.h"
 #include "sim/simos.h"
 #include "sim/smbios_builder.h"
+#include "sim/sp_tool.h"
 
 namespace {
 
@@ -32,15 +34,17 @@ const char USAGE[] =
     "                          [--mtm TEXT] [--uuid UUID] [--asset TEXT|none] [--oem TEXT|none]\n"
     "                          [--no-vpd] [--crtm] [--active-bank primary|backup] [--legacy-area FILE]\n"
     "                          [--firmware-menu standard|hostile|read-only] [--ble] [--flockdn]\n"
+    "                          [--sp-kernel A8DSP021|A8DSP022|...] [--sp-build 0xNNNN]\n"
     "       lromup-sim image DIR FILE [--whole|--region] [--seed N]\n"
     "       lromup-sim run DIR [--trace FILE] [--fault FAULT]... -- ARG...\n"
-    "         faults: hw-cycle-hang, sw-cycle-hang, fcerr@ADDR, wp-stuck-low, power-cut@N\n"
+    "         faults: hw-cycle-hang, sw-cycle-hang, fcerr@ADDR, wp-stuck-low, power-cut@N,\n"
+    "                 bad-cell@ADDR, drop-program@N\n"
     "       lromup-sim show DIR\n"
     "       lromup-sim reboot DIR\n"
     "       lromup-sim read DIR primary|backup FILE\n";
 
 int usage(const std::string& why) {
-    std::cerr << "lromup-sim: " << why << "\n" << USAGE;
+    std::cerr << "lromup-sim: " << why << "\n" << USAGE << SP_TOOL_USAGE;
     return SIM_TOOL_USAGE;
 }
 
@@ -68,6 +72,8 @@ int cmdNew(const std::vector<std::string>& args) {
     if (args.empty() || args[0].rfind("--", 0) == 0) return usage("new: no machine directory");
     const std::string dir = args[0];
     MachineOptions o;
+    SpNewOptions spOptions;
+    std::string error;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& flag = args[i];
         if (flag == "--no-vpd") { o.noVpd = true; continue; }
@@ -112,16 +118,19 @@ int cmdNew(const std::vector<std::string>& args) {
             if (!readWholeFile(v, o.legacyArea)) return failed("cannot read " + v);
             if (o.legacyArea.size() != LEGACY_AREA_SIZE)
                 return failed(v + ": a legacy area image must be 65536 bytes");
+        } else if (flag.rfind("--sp-", 0) == 0) {
+            if (!parseSpNewOption(flag, v, spOptions, &error)) return usage("new: " + error);
         } else {
             return usage("new: unknown option '" + flag + "'");
         }
     }
-    std::string error;
     std::unique_ptr<Machine> m = buildMachine(o, &error);
     if (!m) return usage("new: " + error);
+    applySpNewOptions(*m, spOptions);
     MachineRecord record;
     record.model = o.model;
-    if (!saveMachineDir(dir, *m, record, &error)) return failed(error);
+    if (!saveMachineDir(dir, *m, record, &error) || !saveSpState(dir, *m, &error))
+        return failed(error);
     return SIM_TOOL_OK;
 }
 
@@ -162,7 +171,7 @@ int cmdShow(const std::vector<std::string>& args) {
     MachineRecord record;
     std::string error;
     std::unique_ptr<Machine> m = loadMachineDir(args[0], record, &error);
-    if (!m) return failed(error);
+    if (!m || !loadSpState(args[0], *m, &error)) return failed(error);
     const std::vector<uint8_t>& legacy = m->legacyArea();
     std::string version = findSmbiosBiosVersion(legacy.data(), legacy.size(), LEGACY_AREA_BASE);
     const FlashPartInfo& part = m->bank(0).info();
@@ -191,6 +200,7 @@ int cmdShow(const std::vector<std::string>& args) {
               << "last_run.erased_bytes: " << record.lastErasedBytes << "\n"
               << "last_run.programmed_bytes: " << record.lastProgrammedBytes << "\n"
               << "last_run.status_writes: " << record.lastStatusWrites << "\n";
+    showServiceProcessor(*m, std::cout);
     return SIM_TOOL_OK;
 }
 
@@ -301,6 +311,8 @@ struct Faults {
     uint32_t fcerrAddress = 0;
     bool powerCut = false;
     uint64_t powerCutAt = 0;  // 1-based operation number
+    std::optional<uint32_t> badCell;  // flash address, in either bank's part
+    uint64_t dropProgramAt = 0;       // 1-based page program of a part; 0: none
 };
 
 bool parseFault(const std::string& fault, Faults& f) {
@@ -314,6 +326,10 @@ bool parseFault(const std::string& fault, Faults& f) {
     } else if (fault.rfind("power-cut@", 0) == 0 && parseUnsigned(fault.substr(10), n) && n >= 1) {
         f.powerCut = true;
         f.powerCutAt = n;
+    } else if (fault.rfind("bad-cell@", 0) == 0 && parseUnsigned(fault.substr(9), n) && n <= 0xFFFFFFFFu) {
+        f.badCell = uint32_t(n);
+    } else if (fault.rfind("drop-program@", 0) == 0 && parseUnsigned(fault.substr(13), n) && n >= 1) {
+        f.dropProgramAt = n;
     } else {
         return false;
     }
@@ -349,6 +365,10 @@ int cmdRun(const std::vector<std::string>& args) {
     if (faults.fcerr) m.spi().fcerrBlock = faults.fcerrAddress;
     if (faults.wpStuck) m.setWpStuckLow(true);
     if (faults.powerCut) m.failPowerAtOperation(faults.powerCutAt - 1);
+    for (int b = 0; b < 2; ++b) {
+        m.bank(b).badCell = faults.badCell;
+        m.bank(b).dropProgramAt = faults.dropProgramAt;
+    }
     armPowerCut(m);
 
     std::vector<std::string> updaterArgs = {"lromup"};
@@ -378,9 +398,10 @@ int simToolMain(int argc, char** argv) {
     if (command == "run") return cmdRun(args);
     if (command == "show") return cmdShow(args);
     if (command == "read") return cmdRead(args);
+    if (command == "sp") return spToolMain(args);
     if (command == "reboot") return simRebootMain(args);
     if (command == "-h" || command == "--help") {
-        std::cout << USAGE;
+        std::cout << USAGE << SP_TOOL_USAGE;
         return SIM_TOOL_OK;
     }
     return usage("unknown command '" + command + "'");

@@ -30,6 +30,7 @@ public:
     void clearTrace() { trace_.clear(); }
     bool writeTrace(const std::string& path) const;  // one formatTraceEntry line per entry
     unsigned rebootCount() const { return reboots_; }
+    uint64_t hostCalls() const { return calls_; }  // every call, traced or not
 
     void preexec() override;
     unsigned char inportByte(unsigned short port) override;
@@ -68,7 +69,10 @@ public:
     int UsbDrive_Write(char* data, unsigned long length) override;
 
 private:
-    void tick() { m_.clock().advance(SIM_NS_PER_US); }
+    void tick() {
+        ++calls_;
+        m_.clock().advance(SIM_NS_PER_US);
+    }
     void record(TraceKind kind, uint32_t address, uint32_t size, uint32_t value) {
         if (tracing_) trace_.push_back(TraceEntry{kind, address, size, value, nullptr});
     }
@@ -81,5 +85,6 @@ private:
     bool tracing_ = false;
     std::vector<TraceEntry> trace_;
     unsigned reboots_ = 0;
+    uint64_t calls_ = 0;
     std::unique_ptr<LinOS> h8host_;  // made by the first h8init
 };

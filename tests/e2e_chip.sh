@@ -14,7 +14,8 @@ LROMUP=$1 BUILD=$2
 # A new board's controller holds FDONE and CDS from the firmware's own
 # cycles: neither ends a wait early. The protection is cleared once, by the
 # unlock, not before every block; a second update right after (a warm
-# machine: BIOS write enable and the updater's menu still in place) completes too.
+# machine: the updater's menu still in place, BIOS write enable given back
+# as it was found) completes too.
 machine c320 moro320
 run_sim c320 -- /p i320.bin
 expect_status 0
@@ -73,23 +74,25 @@ expect_err "The firmware locks BIOS writes: BIOS write enable does not stay set 
 expect_not_err "write-protect line"
 bank_is_old ble320 primary backup
 
-# Hung cycles end within a few seconds of simulated time, with their message.
+# Hung cycles end within a few seconds of simulated time, with their message
+# (the first hardware cycle of an update is the read of its first block).
 for fault in sw-cycle-hang hw-cycle-hang; do
     machine "$fault" moro320
     run_sim "$fault" --fault "$fault" -- /p i320.bin
     expect_failed
     expect_err "$(case $fault in
         sw*) echo "Flash chipset could not be identified" ;;
-        *) echo "SPI hardware erase cycle at flash address 0x013000 did not complete" ;; esac)"
+        *) echo "SPI hardware read cycle at flash address 0x013000 did not complete" ;; esac)"
     ms=$("$SIM" show "$fault" | sed -n 's/^last_run.virtual_ms: //p')
     [ "${ms:-999999}" -le 10000 ] || fail "$fault took ${ms:-?} ms of simulated time"
 done
 
-# Warm runs and reboot: the EEPROM line stays as a run drove it from one run
-# to the next and the firmware drives it high again after a power cycle;
-# after a boot-block update and a reboot the running BIOS is the new one.
+# Warm runs and reboot: the EEPROM line a run drove stays as it was left until
+# a power cycle sets it back; after a boot-block update and a reboot the
+# running BIOS is the new one.
 machine rb310 moro310
-run_sim rb310 -- /unlockEEP /bblk /p i310.bin
+run_sim rb310 -- /unlockEEP
+run_sim rb310 -- /bblk /p i310.bin
 expect_status 0
 expect_show rb310 eeprom_wp=low bios_version=61QM41A
 "$SIM" reboot rb310 || fail "reboot rb310"

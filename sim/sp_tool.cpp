@@ -1,0 +1,261 @@
+#include "sim/sp_tool.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <memory>
+
+#include "flash/flashsp.h"
+#include "os/os.h"
+#include "platform/platform.h"
+#include "sim/machine.h"
+#include "sim/machine_dir.h"
+#include "sim/sha256.h"
+#include "sim/sim_tool.h"
+#include "sim/simos.h"
+#include "sim/sp_regs.h"
+
+const char SP_TOOL_USAGE[] =
+    "       lromup-sim sp DIR flash|compare [--trace FILE] [--fault FAULT]...\n"
+    "         faults: sp-kernel-silent, sp-bad-checksum@N, sp-erase-error, sp-erase-error-once,\n"
+    "                 sp-block-error@ADDR, sp-weak-cell@ADDR, sp-reset-fails, sp-semaphore-held\n"
+    "       lromup-sim sp image FILE [--seed N]\n";
+
+namespace {
+
+const char SP_STATE_FILE[] = "service_processor.bin";
+constexpr size_t SP_STATE_SIZE = spsim::FLASH_SIZE + 1;  // the flash, then the profile
+
+std::string statePath(const std::string& dir) { return dir + "/" + SP_STATE_FILE; }
+
+int usage(const std::string& why) {
+    std::cerr << "lromup-sim: sp: " << why << "\n" << SP_TOOL_USAGE;
+    return SIM_TOOL_USAGE;
+}
+
+int failed(const std::string& why) {
+    std::cerr << "lromup-sim: " << why << "\n";
+    return SIM_TOOL_FAILED;
+}
+
+// ---- Faults -------------------------------------------------------------------
+
+struct SpFaultRow {
+    const char* name;  // "name" or "name@" when a number follows
+    void (*apply)(SpFaults& f, uint64_t n);
+    uint64_t limit;    // largest number accepted after '@'
+};
+
+const SpFaultRow SP_FAULTS[] = {
+    {"sp-kernel-silent", [](SpFaults& f, uint64_t) { f.kernelSilent = true; }, 0},
+    {"sp-bad-checksum@", [](SpFaults& f, uint64_t n) { f.badChecksumEvery = unsigned(n); }, 0xFFFFFFFF},
+    {"sp-erase-error", [](SpFaults& f, uint64_t) { f.eraseErrors = -1; }, 0},
+    {"sp-erase-error-once", [](SpFaults& f, uint64_t) { f.eraseErrors = 1; }, 0},
+    {"sp-block-error@", [](SpFaults& f, uint64_t n) { f.blockError = true; f.blockErrorAt = uint32_t(n); }, spsim::FLASH_SIZE - 1},
+    {"sp-weak-cell@", [](SpFaults& f, uint64_t n) { f.weakCell = true; f.weakCellAt = uint32_t(n); }, spsim::FLASH_SIZE - 1},
+    {"sp-reset-fails", [](SpFaults& f, uint64_t) { f.resetFails = true; }, 0},
+    {"sp-semaphore-held", [](SpFaults& f, uint64_t) { f.semaphoreHeld = true; }, 0},
+};
+
+bool parseSpFault(const std::string& text, SpFaults& f) {
+    for (const SpFaultRow& row : SP_FAULTS) {
+        const std::string name = row.name;
+        if (name.back() != '@') {
+            if (text != name) continue;
+            row.apply(f, 0);
+            return true;
+        }
+        uint64_t n = 0;
+        if (text.rfind(name, 0) != 0 || !parseUnsigned(text.substr(name.size()), n)) continue;
+        if (n == 0 || n > row.limit) return false;
+        row.apply(f, n);
+        return true;
+    }
+    return false;
+}
+
+// ---- One run of a procedure ------------------------------------------------------
+// The procedures end the process on failure, so what must happen after the run
+// (trace, saving the service processor) is reachable from an exit handler.
+
+struct SpRun {
+    std::string dir;
+    std::string tracePath;
+    MachineRecord record;
+    std::unique_ptr<Machine> machine;
+    SimOS* host = nullptr;
+    bool finished = false;
+};
+SpRun* g_spRun = nullptr;
+
+void writeTrace(SimOS& host) {
+    if (g_spRun->tracePath.empty()) return;
+    if (!host.writeTrace(g_spRun->tracePath))
+        std::cerr << "lromup-sim: cannot write the trace to " << g_spRun->tracePath << "\n";
+    g_spRun->tracePath.clear();
+}
+
+OS* createSpHost() {
+    auto* host = new SimOS(*g_spRun->machine);
+    host->setTracing(!g_spRun->tracePath.empty());
+    g_spRun->host = host;
+    return host;
+}
+
+void destroySpHost(OS* os) {
+    auto* host = static_cast<SimOS*>(os);
+    if (!host) return;
+    writeTrace(*host);
+    if (g_spRun->host == host) g_spRun->host = nullptr;
+    delete host;
+}
+
+bool finishSpRun() {
+    if (!g_spRun || g_spRun->finished) return true;
+    g_spRun->finished = true;
+    std::cout.flush();
+    std::fflush(stdout);
+    if (g_spRun->host) writeTrace(*g_spRun->host);
+    std::string error;
+    if (!saveSpState(g_spRun->dir, *g_spRun->machine, &error)) {
+        std::cerr << "lromup-sim: " << error << "\n";
+        return false;
+    }
+    return true;
+}
+
+void finishSpRunAtExit() { finishSpRun(); }
+
+int runProcedure(const std::vector<std::string>& args) {
+    const bool flash = args[1] == "flash";
+    auto* run = new SpRun;  // lives until the process ends: the exit handler uses it
+    run->dir = args[0];
+    SpFaults faults;
+    for (size_t i = 2; i < args.size(); ++i) {
+        if (args[i] == "--trace" && i + 1 < args.size()) run->tracePath = args[++i];
+        else if (args[i] == "--fault" && i + 1 < args.size()) {
+            if (!parseSpFault(args[++i], faults)) return usage("unknown fault '" + args[i] + "'");
+        } else {
+            return usage("unknown option '" + args[i] + "'");
+        }
+    }
+    std::string error;
+    run->machine = loadMachineDir(run->dir, run->record, &error);
+    if (!run->machine || !loadSpState(run->dir, *run->machine, &error)) return failed(error);
+    Machine& m = *run->machine;
+    m.serviceProcessor().faults = faults;
+    m.powerOn();
+
+    g_spRun = run;
+    std::atexit(finishSpRunAtExit);
+    osSetHost(createSpHost, destroySpHost);
+    OS* os = osInit();
+    Platform* platform = platInit(os);
+    const int status = flash ? FlashLPCSP(os, platform) : CompareServiceProcessorToSource(os, platform);
+    delete platform;
+    osDestroy(os);
+    const bool saved = finishSpRun();
+    osSetHost(nullptr, nullptr);
+    return saved ? status & 0xFF : SIM_TOOL_FAILED;
+}
+
+int writeImage(const std::vector<std::string>& args) {
+    if (args.size() < 2) return usage("image needs FILE");
+    uint64_t seed = 1;
+    for (size_t i = 2; i < args.size(); ++i) {
+        if (args[i] == "--seed" && i + 1 < args.size() && parseUnsigned(args[i + 1], seed) &&
+            seed <= 0xFFFFFFFFu) {
+            ++i;
+            continue;
+        }
+        return usage("unknown option '" + args[i] + "'");
+    }
+    const std::vector<uint8_t> image = spApplicationImage(uint32_t(seed));
+    std::ofstream out(args[1], std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+    if (!out.flush()) return failed("cannot write " + args[1]);
+    return SIM_TOOL_OK;
+}
+
+}  // namespace
+
+bool loadSpState(const std::string& dir, Machine& m, std::string* error) {
+    std::ifstream in(statePath(dir), std::ios::binary);
+    if (!in) return true;  // the factory's service processor
+    std::vector<uint8_t> state((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (state.size() != SP_STATE_SIZE) {
+        if (error) *error = statePath(dir) + ": damaged (wrong size)";
+        return false;
+    }
+    ServiceProcessor& sp = m.serviceProcessor();
+    std::copy(state.begin(), state.begin() + spsim::FLASH_SIZE, sp.flash().begin());
+    sp.setProfile(state[spsim::FLASH_SIZE]);
+    return true;
+}
+
+bool saveSpState(const std::string& dir, Machine& m, std::string* error) {
+    ServiceProcessor& sp = m.serviceProcessor();
+    std::vector<uint8_t> state(sp.flash());
+    state.push_back(sp.profile());
+    const std::string path = statePath(dir), temp = path + ".tmp";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(state.data()), std::streamsize(state.size()));
+        if (out.flush() && std::rename(temp.c_str(), path.c_str()) == 0) return true;
+    }
+    std::remove(temp.c_str());
+    if (error) *error = "cannot write " + path;
+    return false;
+}
+
+bool parseSpNewOption(const std::string& flag, const std::string& value, SpNewOptions& o,
+                      std::string* error) {
+    if (flag == "--sp-kernel") {
+        bool printable = value.size() == spsim::REVISION_LENGTH;
+        for (char c : value) printable = printable && c > ' ' && c < 0x7F;
+        if (!printable) {
+            *error = "--sp-kernel takes 8 printable characters (e.g. A8DSP021), not '" + value + "'";
+            return false;
+        }
+        o.kernel = value;
+        return true;
+    }
+    uint64_t n = 0;
+    if (flag == "--sp-build" && parseUnsigned(value, n) && n <= 0xFFFFFFFFu) {
+        o.buildGiven = true;
+        o.build = uint32_t(n);
+        return true;
+    }
+    *error = flag == "--sp-build" ? "--sp-build takes a number (e.g. 0x9D00), not '" + value + "'"
+                                  : "unknown option '" + flag + "'";
+    return false;
+}
+
+void applySpNewOptions(Machine& m, const SpNewOptions& o) {
+    ServiceProcessor& sp = m.serviceProcessor();
+    sp.installKernel(o.kernel.empty() ? sp.kernelRevision() : o.kernel,
+                     o.buildGiven ? o.build : sp.kernelBuild());
+}
+
+void showServiceProcessor(Machine& m, std::ostream& out) {
+    ServiceProcessor& sp = m.serviceProcessor();
+    char build[16], profile[8];
+    std::snprintf(build, sizeof build, "0x%04X", sp.kernelBuild());
+    std::snprintf(profile, sizeof profile, "0x%02X", sp.profile());
+    const uint8_t* app = sp.flash().data() + spsim::APP_START;
+    out << "sp.kernel_revision: " << sp.kernelRevision() << "\n"
+        << "sp.kernel_build: " << build << "\n"
+        << "sp.profile: " << profile << "\n"
+        << "sha256.sp_application: " << sha256Hex(app, spsim::FLASH_SIZE - spsim::APP_START)
+        << "\n";
+}
+
+int spToolMain(const std::vector<std::string>& args) {
+    if (!args.empty() && args[0] == "image") return writeImage(args);
+    if (args.size() < 2) return usage("needs DIR and flash or compare");
+    if (args[1] == "flash" || args[1] == "compare") return runProcedure(args);
+    return usage("unknown action '" + args[1] + "'");
+}

@@ -1,0 +1,165 @@
+// The service-processor chipset against the simulated service processor: the
+// bytes it puts on the mailbox, its polling bounds, the semaphore, and the
+// protocol operations that stand alone.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "chipset/splpc.h"
+#include "sp_rig.h"
+
+namespace {
+
+using splpc::MBX_DATA;
+using splpc::MBX_STATUS;
+
+struct SpChipsetTest : ::testing::Test {
+    void SetUp() override {
+        chipset.reset(new SPLPCChipset(&board.os, &board.platform));
+        board.os.setTracing(true);
+        board.os.clearTrace();
+    }
+    SpBoard board;
+    std::unique_ptr<SPLPCChipset> chipset;
+};
+
+TEST_F(SpChipsetTest, PacketsGoOutWithTheirChecksumAndNothingMore) {
+    unsigned char revision[SP_PACKET_BUFFER] = {0x02, 0xF1, 0x77};
+    ASSERT_EQ(chipset->SendServiceProcessorPacket(revision), 1);
+    EXPECT_EQ(board.sentBytes(), (std::vector<uint8_t>{0x02, 0xF1, 0x0F}));
+
+    board.os.clearTrace();
+    unsigned char out[8];
+    ASSERT_EQ(chipset->ReadFirmwareMemory(0x00012345, out), 1);
+    EXPECT_EQ(board.sentBytes(), (std::vector<uint8_t>{0x06, 0xFC, 0x00, 0x01, 0x23, 0x45, 0x9B}));
+}
+
+TEST_F(SpChipsetTest, WithoutTheSemaphoreFlagNoPortIsTouched) {
+    WeOwnLpcSemaphore = 0;
+    unsigned char packet[SP_PACKET_BUFFER] = {0x02, 0xF2, 0};
+    EXPECT_EQ(chipset->SendServiceProcessorPacket(packet), 0);
+    EXPECT_EQ(chipset->ReceiveServiceProcessorPacket(packet), 0);
+    EXPECT_TRUE(board.os.trace().empty());
+    WeOwnLpcSemaphore = 1;
+}
+
+TEST_F(SpChipsetTest, AByteNotTakenStopsTheSendAfterItsBoundAndRaisesAbort) {
+    // Held in reset, the service processor takes nothing: the status write
+    // stays pending, so the next data byte must not go out, and a packet that
+    // cannot go out ends with the abort bit.
+    auto latchResetLines = [&](uint8_t lines) {
+        board.os.outportByte(spsim::CTL_84E, lines);
+        board.os.outportByte(spsim::CTL_84B, 0x00);
+        board.os.outportByte(spsim::CTL_84B, spsim::CTL_LATCH_STROBE);
+    };
+    latchResetLines(spsim::CTL_PROGRAMMING);
+    EXPECT_EQ(chipset->SetStatusByte(splpc::STS_SEMAPHORE), 0);
+    board.os.clearTrace();
+    EXPECT_EQ(chipset->SetDataByte(0x02), 0);
+    EXPECT_EQ(board.count(TraceKind::In, MBX_STATUS), splpc::PEER_TOOK_LAST_BYTE.reads);
+    EXPECT_EQ(board.count(TraceKind::Out, MBX_DATA), 0u);
+    unsigned char packet[SP_PACKET_BUFFER] = {0x02, 0xF2, 0};
+    EXPECT_EQ(chipset->SendServiceProcessorPacket(packet), 0);
+    EXPECT_NE(board.machine.portRead(MBX_STATUS, 1) & splpc::STS_ABORT, 0u);
+
+    latchResetLines(spsim::CTL_RUN);  // let it boot, so that the mailbox can be released
+    board.os.sleep(1000);
+    EXPECT_EQ(board.machine.portRead(MBX_STATUS, 1) & (splpc::STS_ABORT | splpc::STS_IBF), 0u);
+}
+
+TEST_F(SpChipsetTest, BadRepliesAreRetriedWithinTheirBound) {
+    board.sp().faults.badChecksumEvery = 2;
+    unsigned char out[8];
+    EXPECT_EQ(chipset->ReadFirmwareMemory(0x4000, out), 1);
+    EXPECT_EQ(std::memcmp(out, board.sp().flash().data() + 0x4000, 8), 0);
+
+    board.sp().faults.badChecksumEvery = 1;  // every reply is damaged
+    board.os.clearTrace();
+    unsigned char reply[SP_PACKET_BUFFER];
+    EXPECT_EQ(chipset->SendReceiveServiceProcessorPacketRetry(MSG_KERNEL_REVISION, reply, 50), 0);
+    EXPECT_EQ(board.sentBytes().size(), 50u * 3);  // 50 sends of 02 F2 0E
+
+    board.os.clearTrace();
+    EXPECT_EQ(chipset->WaitForAck(SP_ASYNC_FLASH_DONE, reply, true, 100), 0);
+    EXPECT_EQ(board.sentBytes().size(), 101u * 3);  // 101 polls, nothing acknowledged
+}
+
+TEST_F(SpChipsetTest, SemaphoreClaimHonoursAnotherOwnerUnlessForced) {
+    ASSERT_EQ(chipset->ClaimSemaphore(false, false), 1);
+    EXPECT_FALSE(board.sp().semaphoreSet());
+    EXPECT_EQ(WeOwnLpcSemaphore, 0);
+    EXPECT_EQ(chipset->ClaimSemaphore(false, false), 0);  // nothing left to release
+
+    board.os.outportByte(MBX_STATUS, splpc::STS_SEMAPHORE);  // someone else takes it
+    EXPECT_EQ(chipset->ClaimSemaphore(true, false), 0);
+    EXPECT_EQ(WeOwnLpcSemaphore, 0);
+    EXPECT_EQ(chipset->ClaimSemaphore(true, true), 1);
+    EXPECT_EQ(WeOwnLpcSemaphore, 1);
+    EXPECT_TRUE(board.sp().semaphoreSet());
+}
+
+TEST_F(SpChipsetTest, KernelRevisionAndBuildPickTheFileExtension) {
+    struct Row {
+        const char* kernel;
+        uint32_t build;
+        const char* name;
+        int result;
+    } rows[] = {
+        {"A8DSP021", 0x9D00, "SPFW.22B", 1},
+        {"A8DSP021", 0x7F00, "SPFW.22A", 1},
+        {"A8DSP022", 0xC300, "SPFW.22C", 1},
+        {"A8DSP022", 0x9D00, "SPFW", 0},
+        {"A8DSP023", 0xC300, "SPFW", 0},
+    };
+    for (const Row& r : rows) {
+        board.sp().installKernel(r.kernel, r.build);
+        char name[32] = "SPFW";
+        EXPECT_EQ(chipset->AppendFlashFileExtension(name), r.result) << r.kernel;
+        EXPECT_STREQ(name, r.name) << r.kernel;
+    }
+}
+
+TEST_F(SpChipsetTest, ResetReportsTheKernelsVerdictAndEndsWithItRunning) {
+    EXPECT_EQ(chipset->ResetSp(), 1);
+    EXPECT_EQ(chipset->IsAppRunning(), 1);
+    board.sp().faults.resetFails = true;
+    EXPECT_EQ(chipset->ResetSp(), 0);
+    board.sp().faults.kernelSilent = true;
+    EXPECT_EQ(chipset->ResetSp(), 0);
+    EXPECT_EQ(chipset->identify(), 0);
+}
+
+TEST_F(SpChipsetTest, ErasedBlocksAreSkippedAndTheKernelAreaIsRefused) {
+    ASSERT_EQ(chipset->erase(0, 0, 0), 0);
+    const uint64_t written = board.sp().chunksWritten();
+    unsigned char block[SP_PROGRAM_BLOCK];
+    std::memset(block, 0xFF, sizeof block);
+    EXPECT_EQ(chipset->ProgramFlashBlock(0x4000, block), 1);
+    EXPECT_EQ(board.sp().chunksWritten(), written);
+    std::memset(block, 0x11, sizeof block);
+    const std::vector<uint8_t> kernel(board.sp().flash().begin(), board.sp().flash().begin() + 0x4000);
+    EXPECT_EQ(chipset->ProgramFlashBlock(0x0000, block), 0);
+    EXPECT_EQ(chipset->ProgramFlashBlock(0x4040, block), 0);
+    EXPECT_EQ(std::vector<uint8_t>(board.sp().flash().begin(), board.sp().flash().begin() + 0x4000), kernel);
+    EXPECT_EQ(chipset->ProgramFlashBlock(0x4080, block), 1);
+    EXPECT_EQ(board.sp().flash()[0x4080], 0x11);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SpChipsetTest, AChunkThatCannotBeReadNeverPassesACheck) {
+    ASSERT_EQ(chipset->erase(0, 0, 0), 0);
+    std::vector<unsigned char> erased(SP_APP_SIZE, 0xFF);
+    board.sp().faults.kernelSilent = true;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(chipset->BlankCheckRom(), 0);
+    EXPECT_EQ(chipset->ValidateApplicationUpdate(erased.data()), 0);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(
+                  "Error reading service processor firmware.\nError validating data at offset04000h...\n\n"),
+              std::string::npos);
+    board.sp().faults.kernelSilent = false;
+}
+
+}  // namespace

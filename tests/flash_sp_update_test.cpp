@@ -1,0 +1,238 @@
+// The service-processor update and compare procedures, end to end against the
+// simulated service processor: what ends up in its flash, what the user reads,
+// and how each fault of the service processor ends.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+
+#include "chipset/splpc.h"
+#include "flash/flashsp.h"
+#include "sim/service_processor.h"
+#include "sp_rig.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+size_t occurrences(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// 8-byte chunks of an image that are inside a block with something to write.
+uint64_t chunksToWrite(const Bytes& image) {
+    uint64_t n = 0;
+    for (size_t block = 0; block < image.size(); block += 128)
+        if (std::any_of(image.begin() + long(block), image.begin() + long(block) + 128,
+                        [](uint8_t b) { return b != 0xFF; }))
+            n += 128 / 8;
+    return n;
+}
+
+struct SpUpdateTest : ::testing::Test {
+    explicit SpUpdateTest(const SpFaults& faults = SpFaults()) : board(faults) {
+        image = spApplicationImage(5);
+        board.writeFile("LPCSPFW.BIN", image);
+        kernel.assign(board.sp().flash().begin(), board.sp().flash().begin() + 0x4000);
+    }
+    // Runs the update; the text written to standard error.
+    std::string update(int expectedResult = 0) {
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(FlashLPCSP(&board.os, &board.platform), expectedResult);
+        return testing::internal::GetCapturedStderr();
+    }
+    void expectWritten() {
+        EXPECT_TRUE(board.application() == image);
+        EXPECT_TRUE(Bytes(board.sp().flash().begin(), board.sp().flash().begin() + 0x4000) == kernel);
+        EXPECT_FALSE(board.sp().semaphoreSet());
+        EXPECT_EQ(WeOwnLpcSemaphore, 0);
+    }
+    SpBoard board;
+    Bytes image, kernel;
+};
+
+TEST_F(SpUpdateTest, FullUpdateWritesTheApplicationAreaOnly) {
+    const std::string err = update();
+    expectWritten();
+    EXPECT_EQ(occurrences(err, "Programming location "), 384u);
+    EXPECT_EQ(err.find("Programming location "), err.find("Programming location 04000h of 10000h... "));
+    EXPECT_EQ(occurrences(err, "Empty Block... "), 8u);
+    EXPECT_EQ(board.sp().chunksWritten(), chunksToWrite(image));  // erased blocks send nothing
+    EXPECT_NE(err.find("Service Processor Firmware Updated Successfully!\n\n\nResetting service processor...\n\n\n"),
+              std::string::npos);
+    EXPECT_EQ(occurrences(err, "An error occurred"), 0u);
+}
+
+TEST_F(SpUpdateTest, ALongerFileIsCutToTheApplicationArea) {
+    Bytes longer = image;
+    longer.resize(0x10000, 0x00);
+    board.writeFile("LPCSPFW.BIN", longer);
+    update();
+    expectWritten();
+}
+
+TEST_F(SpUpdateTest, AFailedRunStillResetsAndReleasesTheMailbox) {
+    board.sp().faults.blockError = true;
+    board.sp().faults.blockErrorAt = 0x9000;
+    {
+        SPLPCChipset chipset(&board.os, &board.platform);
+        ASSERT_EQ(chipset.erase(0, 0, 0), 0);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        const uint64_t resets = board.sp().resets();
+        EXPECT_EQ(chipset.program(0x4000, 0x10000, 0, image.data()), 1);
+        const std::string out = testing::internal::GetCapturedStdout();
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(occurrences(out, "\n... Error code 05h while flashing ...\n"), 5u);
+        EXPECT_NE(err.find("Service Processor Firmware Update Failed.\n\n\n"), std::string::npos);
+        EXPECT_GT(board.sp().resets(), resets + 5);  // the re-erases and the final reset
+        EXPECT_FALSE(board.sp().semaphoreSet());
+        EXPECT_EQ(WeOwnLpcSemaphore, 0);
+    }
+    EXPECT_FALSE(board.sp().semaphoreSet());
+}
+
+// Faults that the procedure rides out by its own retries.
+struct SpRecoveryTest : SpUpdateTest, ::testing::WithParamInterface<std::pair<const char*, SpFaults>> {
+    SpRecoveryTest() : SpUpdateTest(GetParam().second) {}
+};
+
+SpFaults eraseErrorOnce() { SpFaults f; f.eraseErrors = 1; return f; }
+SpFaults weakCell() { SpFaults f; f.weakCell = true; f.weakCellAt = 0x6003; return f; }
+SpFaults resetFails() { SpFaults f; f.resetFails = true; return f; }
+
+TEST_P(SpRecoveryTest, EndsWithTheFileInFlash) {
+    const std::string err = update();
+    expectWritten();
+    EXPECT_NE(err.find("Service Processor Firmware Updated Successfully!"), std::string::npos);
+    const std::string name = GetParam().first;
+    if (name == "erase_error_once") {
+        EXPECT_EQ(occurrences(err, "An error occurred during the erase process, retrying..."), 1u);
+    }
+    if (name == "weak_cell") {
+        EXPECT_NE(err.find("Error validating data at offset06000h...\n\n"), std::string::npos);
+        EXPECT_EQ(occurrences(err, "Programming location 04000h"), 2u);
+        EXPECT_EQ(board.sp().flashStarts(), 2u);  // erased again before the second attempt
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, SpRecoveryTest,
+                         ::testing::Values(std::make_pair("erase_error_once", eraseErrorOnce()),
+                                           std::make_pair("weak_cell", weakCell()),
+                                           std::make_pair("reset_fails", resetFails())),
+                         [](const auto& info) { return std::string(info.param.first); });
+
+// Damaged replies are retried where the procedure retries; wherever it cannot,
+// the update fails, but it never reports success over flash that differs.
+TEST_F(SpUpdateTest, DamagedRepliesNeverEndInAFalseSuccess) {
+    board.sp().faults.badChecksumEvery = 997;
+    SPLPCChipset chipset(&board.os, &board.platform);
+    testing::internal::CaptureStderr();
+    const int erased = chipset.erase(0, 0, 0);
+    const int programmed = erased == 0 ? chipset.program(0x4000, 0x10000, 0, image.data()) : 1;
+    testing::internal::GetCapturedStderr();
+    if (programmed == 0) EXPECT_TRUE(board.application() == image);
+    else EXPECT_FALSE(board.application() == image);
+}
+
+// Each way the procedure ends the process, with its message and status.
+using SpExitTest = SpUpdateTest;
+
+TEST_F(SpExitTest, RefusalsAndFailuresEndWith255AndTheirMessage) {
+    struct Case {
+        const char* name;
+        SpFaults faults;
+        int fileSize;  // -1: no file
+        const char* message;
+    };
+    SpFaults silent, held, eraseAlways, blockError;
+    silent.kernelSilent = true;
+    held.semaphoreHeld = true;
+    eraseAlways.eraseErrors = -1;
+    blockError.blockError = true;
+    blockError.blockErrorAt = 0xFFFF;
+    const Case cases[] = {
+        {"silent kernel", silent, 0xC000, "LPC Interface not flashable\n"},
+        {"semaphore held", held, 0xC000, "LPC Interface not flashable\n"},
+        {"no file", {}, -1, "Error opening LPCSPFW.BIN\n"},
+        {"empty file", {}, 0, "Error opening LPCSPFW.BIN\n"},
+        {"short file", {}, 0xBFFF, "Error reading LPCSPFW.BIN\n"},
+        {"erase fails", eraseAlways, 0xC000,
+         "(An error occurred during the erase process, retrying....*){5}Failed\n$"},
+        {"block fails", blockError, 0xC000,
+         "Service Processor Firmware Update Failed.\n\n\nResetting service processor...\n\n\nFailed\n$"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove("LPCSPFW.BIN");
+        if (c.fileSize >= 0) board.writeFile("LPCSPFW.BIN", Bytes(image.begin(), image.begin() + c.fileSize));
+        board.sp().faults = c.faults;
+        board.sp().powerOn();
+        EXPECT_EXIT(FlashLPCSP(&board.os, &board.platform), ::testing::ExitedWithCode(255),
+                    c.message);
+    }
+}
+
+// ---- Compare ----
+
+struct SpCompareTest : SpUpdateTest {
+    std::string compare(int expected) {
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(CompareServiceProcessorToSource(&board.os, &board.platform), expected);
+        return testing::internal::GetCapturedStdout();
+    }
+};
+
+TEST_F(SpCompareTest, EqualContentsMatchAfterEveryReadAndWord) {
+    board.writeFile("LPCSPFW.BIN", board.application());
+    const std::string out = compare(0);
+    EXPECT_EQ(occurrences(out, "\r"), 384u + 0x3000u);
+    EXPECT_NE(out.find("Offset : 0000fffch\rOK. Contents Match.\n"), std::string::npos);
+    EXPECT_FALSE(board.sp().semaphoreSet());
+    std::ifstream dump("SPROM.ERR");
+    EXPECT_FALSE(dump.good());
+}
+
+TEST_F(SpCompareTest, TheFirstDifferenceIsReportedAndTheFlashDumped) {
+    const Bytes flash = board.application();
+    struct Case {
+        size_t fileSize;
+        size_t changedAt;  // in the file; npos: nothing changed
+        const char* where;
+    } cases[] = {
+        {0xC000, 0xBFFE, "0000fffch"},
+        {0xC000, 0x0001, "00004000h"},
+        {0x100, std::string::npos, "00004100h"},  // the flash beyond a short file is not erased
+    };
+    for (const Case& c : cases) {
+        Bytes file(flash.begin(), flash.begin() + long(c.fileSize));
+        if (c.changedAt != std::string::npos) file[c.changedAt] ^= 0x80;
+        board.writeFile("LPCSPFW.BIN", file);
+        std::remove("SPROM.ERR");
+        const std::string out = compare(1);
+        EXPECT_NE(out.find(std::string("\n\nMismatch found @ offset ") + c.where +
+                           ".  ROM contents written to SPROM.ERR\n"),
+                  std::string::npos) << c.where;
+        EXPECT_TRUE(board.readFile("SPROM.ERR") == flash) << c.where;
+        EXPECT_FALSE(board.sp().semaphoreSet());
+    }
+}
+
+TEST_F(SpCompareTest, AMissingSourceFileIsReportedWithoutTouchingTheMailbox) {
+    std::remove("LPCSPFW.BIN");
+    board.os.setTracing(true);
+    EXPECT_EQ(compare(1), "Enter compare function!!\nVerifying the ROM against LPCSPFW.BIN\n"
+                          "Compare failed.  Could not open source service processor file.\n");
+    EXPECT_TRUE(board.os.trace().empty());
+}
+
+TEST_F(SpCompareTest, DamagedRepliesAreReadAgain) {
+    board.writeFile("LPCSPFW.BIN", board.application());
+    board.sp().faults.badChecksumEvery = 3;
+    compare(0);
+}
+
+}  // namespace
