@@ -12,13 +12,20 @@ LROMUP=$1 BUILD=$2
 "$SIM" new img310 >/dev/null && "$SIM" image img310 i310.bin >/dev/null
 "$SIM" new img320 --model moro320 >/dev/null && "$SIM" image img320 i320.bin >/dev/null
 
-# Each 4 KiB block is one erase and 64 programs. Cut points (operation
-# numbers): right after the erase of the asset-tag block's sector, of the OEM
-# block's sector and of the trailer's sector, and before the trailer's last
-# program; on a Moro 310 the boot block is 96 blocks, on a Moro 320 64.
+# Cut points: the last operations of the update, which erase and program the
+# sector that holds the trailer (counted from a whole run on a twin machine:
+# one erase per 4 KiB block and one program per 64 bytes written).
+ops() {  # MODEL IMAGE: erase and program operations of a boot-block update
+    machine "ops$1" "$1"
+    run_sim "ops$1" -- /bblk /p "$2"
+    "$SIM" show "ops$1" >ops.show
+    echo $(($(sed -n 's/^last_run.erased_bytes: //p' ops.show) / 4096 +
+            $(sed -n 's/^last_run.programmed_bytes: //p' ops.show) / 64))
+}
+n310=$(ops moro310 i310.bin) n320=$(ops moro320 i320.bin)
 carried="The identity blocks of the BIOS bank being replaced are damaged; the running BIOS's copy is carried instead"
-for row in "moro310 i310.bin 5462 direct" "moro310 i310.bin 5527 chg" "moro310 i310.bin 6177 direct" \
-           "moro310 i310.bin 6240 chg" "moro320 i320.bin 3382 chg" "moro320 i320.bin 4097 direct"; do
+for row in "moro310 i310.bin $n310 direct" "moro310 i310.bin $((n310 - 1)) chg" \
+           "moro320 i320.bin $n320 chg" "moro320 i320.bin $((n320 - 1)) direct"; do
     read -r model image cut how <<<"$row"
     dir=c$model-$cut
     machine "$dir" "$model"
@@ -41,7 +48,7 @@ machine ref310 moro310
 tail -c $((0x10000)) ref310.primary.old >shadow.bin
 head -c 6 /dev/zero | tr '\0' '\377' | dd of=shadow.bin bs=1 seek=$((0xFFE2)) conv=notrunc 2>/dev/null
 machine x310 moro310 --legacy-area shadow.bin
-run_sim x310 --fault power-cut@6177 -- /bblk /p i310.bin
+run_sim x310 --fault "power-cut@$n310" -- /bblk /p i310.bin
 expect_status 137
 read_bank x310 primary cut
 run_sim x310 -- /bblk /p i310.bin
