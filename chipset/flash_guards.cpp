@@ -6,6 +6,7 @@
 #include "chipset/ich10spi.h"
 #include "chipset/ich10spi_regs.h"
 #include "chipset/pci.h"
+#include "chipset/spi_menu.h"
 #include "chipset/spi_wait.h"
 #include "os/os.h"
 
@@ -49,31 +50,17 @@ private:
     }
     void put8(uint32_t offset, uint8_t value) { os->memWrite(spi + offset, 1, &value); }
 
-    int menuEntry(uint8_t opcode, uint16_t type) {
-        const uint16_t optype = uint16_t(reg8(SPI_OPTYPE) | reg8(SPI_OPTYPE + 1) << 8);
-        for (unsigned entry = 0; entry < 8; ++entry)
-            if (reg8(SPI_OPMENU + entry) == opcode && ((optype >> (2 * entry)) & 3) == type)
-                return int(entry);
-        return -1;
-    }
-
-    int prefixEntry(uint8_t opcode) {
-        for (unsigned entry = 0; entry < 2; ++entry)
-            if (reg8(SPI_PREOP + entry) == opcode) return int(entry);
-        return -1;
-    }
-
     bool run(uint8_t opcode, uint16_t type, bool writeEnable) {
-        const int entry = menuEntry(opcode, type);
-        const int prefix = writeEnable ? prefixEntry(SPI_OP_WRITE_ENABLE) : 0;
-        if (entry < 0 || prefix < 0) return false;
+        // No preferred entry: the first that holds the opcode with its type.
+        const SpiOp op = {"", opcode, type, SPI_MENU_ENTRIES, uint8_t(writeEnable ? SSFC_ACS : 0), 1};
+        SpiSwCommand record;
+        if (!resolveSpiOp(readSpiMenu(os, spi), op, &record)) return false;
         if (!pollUntil(os, GUARD_CYCLE_BOUND, [&] { return (reg8(SPI_SSFS) & SSFS_SCIP) == 0; }))
             return false;
         put8(SPI_SSFS, SSFS_CDS | SSFS_FCERR);  // whatever an earlier cycle left
         put8(SPI_SSFC_SCF, SSFC_SCF_DEFAULT);
         put8(SPI_SSFC_DBC, SSFC_ONE_DATA_BYTE);
-        put8(SPI_SSFC, uint8_t(unsigned(entry) << SSFC_COP_SHIFT | SSFC_SCGO |
-                               (writeEnable ? SSFC_ACS : 0) | (prefix == 1 ? SSFC_SPOP : 0)));
+        put8(SPI_SSFC, record.bytes[1]);
         uint8_t ssfs = 0;
         const bool ended = pollUntil(os, GUARD_CYCLE_BOUND, [&] {
             ssfs = reg8(SPI_SSFS);

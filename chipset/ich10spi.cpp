@@ -105,21 +105,23 @@ int ich10spiChipset::program(unsigned int start, unsigned int length, unsigned i
     const uint64_t end = uint64_t(start) + length;
     uint32_t dataOffset = 0;
     int result = 0;
+    std::vector<int> written;  // blocks this call erased or programmed
     for (; index < blockCount && uint64_t(blocks[index].address) + blocks[index].size <= end &&
            result == 0;
          ++index) {
         const s_FlashBlock& block = blocks[index];
         if (!block.skip) {
-            result = eraseBlock(block.address);
-            if (result != 0) break;
-            result = programBlock(block.address, block.size, data + dataOffset);
+            bool wrote = false;
+            result = rewriteBlock(block, data + dataOffset, &wrote);
+            if (wrote) written.push_back(index);
             if (result != 0) break;
         }
         // Progress against the whole table, a whole number without a point.
         std::cout << float((index * 100 + 100) / blockCount) << "%" << "\r" << std::flush;
         dataOffset += block.size;
     }
-    return result;
+    if (result != 0) return result;
+    return verifyBlocks(written, start, data);
 }
 
 int ich10spiChipset::read(unsigned int start, unsigned int length, unsigned int,
@@ -139,29 +141,41 @@ int ich10spiChipset::eraseBlock(int block64k) { return eraseBlock(unsigned(block
 
 int ich10spiChipset::programBlock(unsigned int address, unsigned int length, unsigned char* data) {
     for (unsigned offset = 0; offset < length; offset += SPI_FDATA_SIZE) {
-        for (unsigned word = 0; word < SPI_FDATA_SIZE; word += SPI_REG_STRIDE)
-            writeRegBytes(SPI_FDATA0 + word, data + offset + word, SPI_REG_STRIDE);
-        writeReg32(SPI_FADDR, address + offset);
-        sendHw(HWCMD_WRITE_64);
-        int result = WaitHWCycleDone();
+        int result = programChunk(address + offset, data + offset);
         if (result != 0) return result;
-        // The hardware sequencer already waited for the part; a part still
-        // busy here is not an error, but a controller that cannot read the
-        // status any more is.
-        if (waitForProgramComplete() == FLASH_STATUS_UNREADABLE) return FLASH_STATUS_UNREADABLE;
     }
+    return 0;
+}
+
+int ich10spiChipset::programChunk(uint32_t address, const uint8_t* chunk) {
+    for (unsigned word = 0; word < SPI_FDATA_SIZE; word += SPI_REG_STRIDE)
+        writeRegBytes(SPI_FDATA0 + word, chunk + word, SPI_REG_STRIDE);
+    writeReg32(SPI_FADDR, address);
+    sendHw(HWCMD_WRITE_64);
+    int result = WaitHWCycleDone();
+    if (result != 0) return result;
+    // The hardware sequencer already waited for the part; a part still
+    // busy here is not an error, but a controller that cannot read the
+    // status any more is.
+    if (waitForProgramComplete() == FLASH_STATUS_UNREADABLE) return FLASH_STATUS_UNREADABLE;
+    return 0;
+}
+
+int ich10spiChipset::readChunk(uint32_t flashAddress, uint8_t* chunk) {
+    writeReg32(SPI_FADDR, flashAddress);
+    sendHw(HWCMD_READ_64);
+    int result = WaitHWCycleDone();
+    if (result != 0) return result;
+    readRegBytes(SPI_FDATA0, chunk, SPI_FDATA_SIZE);
     return 0;
 }
 
 int ich10spiChipset::readBlock(unsigned int address, unsigned int length, unsigned char* buffer) {
     for (unsigned offset = 0; offset < length; offset += SPI_FDATA_SIZE) {
         const uint32_t flashAddress = (address + offset) % SPI_FADDR_WINDOW;
-        writeReg32(SPI_FADDR, flashAddress);
-        sendHw(HWCMD_READ_64);
-        int result = WaitHWCycleDone();
-        if (result != 0) return result;
         uint8_t chunk[SPI_FDATA_SIZE];
-        readRegBytes(SPI_FDATA0, chunk, SPI_FDATA_SIZE);
+        int result = readChunk(flashAddress, chunk);
+        if (result != 0) return result;
         std::memcpy(buffer + offset, chunk, SPI_FDATA_SIZE);
         for (uint32_t line = 0; line < SPI_FDATA_SIZE; line += DUMP_LINE_BYTES) {
             std::printf("%08lxh: ", static_cast<unsigned long>(flashAddress + line));

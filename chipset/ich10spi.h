@@ -4,6 +4,7 @@
 // that the run sequence and the update procedure call as free functions.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "chipset/spi_menu.h"
 #include "platform/platform.h"
@@ -31,6 +32,7 @@ constexpr int SPI_ERR_PROTECTED = -5;        // the part kept its block protecti
 constexpr int SPI_ERR_NO_OPCODE = -6;        // the locked opcode menu cannot serve a cycle
 constexpr int SPI_ERR_WRONG_PART = -7;       // the part's size is not the flash map's
 constexpr int SPI_ERR_BIOS_LOCKED = -8;      // the firmware keeps BIOS writes disabled
+constexpr int SPI_ERR_VERIFY = -9;           // the flash read back differs from the data written
 
 // waitForProgramComplete / waitForEraseComplete results.
 constexpr int FLASH_READY = 0;
@@ -141,6 +143,13 @@ private:
     void refreshMenu();
     int checkReadyToWrite();
     uint8_t readFlashStatus(int* result);
+    // Read-before-write (chipset/block_rewrite.cpp).
+    int readChunk(uint32_t flashAddress, uint8_t* chunk);
+    int programChunk(uint32_t address, const uint8_t* chunk);
+    int readSilently(uint32_t address, uint32_t length, uint8_t* buffer);
+    int rewriteBlock(const s_FlashBlock& block, const uint8_t* wanted, bool* wrote);
+    int programChunks(uint32_t address, const uint8_t* wanted, const uint8_t* current);
+    int verifyBlocks(const std::vector<int>& written, uint32_t start, const uint8_t* data);
 
     uint32_t rcba = 0;                   // root-complex base
     const FlashPartRow* part = nullptr;  // the part identified at construction, if known

@@ -108,6 +108,7 @@ ssize_t realWrite(int fd, const void* data, std::size_t length) {
 }
 off_t realLseek(int fd, off_t offset, int whence) { return ::lseek(fd, offset, whence); }
 int realFsync(int fd) { return ::fsync(fd); }
+int realClockGettime(clockid_t clock, struct timespec* now) { return ::clock_gettime(clock, now); }
 int realSelect(int count, fd_set* readable, fd_set* writable, fd_set* failed,
                struct timeval* timeout) {
     return ::select(count, readable, writable, failed, timeout);
@@ -134,7 +135,7 @@ const KernelCalls kProductionKernel = {
     realInb,    realInw,    realInl,    realOutb,   realOutw,   realOutl,
     realPeek8,  realPoke8,  realPoke16, realPoke32, realSocket, realIoctl,
     realUsleep, realSystem, realDlopen, realDlsym, realTime, realOpenMode, realWrite,
-    realLseek,  realFsync,  realSelect, realRunCommand,
+    realLseek,  realFsync,  realSelect, realClockGettime, realRunCommand,
 };
 
 }  // namespace

@@ -56,6 +56,9 @@ struct KernelCalls {
     int (*select)(int count, fd_set* readable, fd_set* writable, fd_set* failed,
                   struct timeval* timeout);
 
+    // Monotonic time, for bounds on waits.
+    int (*clock_gettime)(clockid_t clock, struct timespec* now);
+
     // Runs a shell command and hands back its standard output and error, never
     // through a file: at most capacity - 1 bytes, NUL-terminated, the rest
     // read and dropped. Returns the command's wait status, -1 if it did not run.

@@ -46,14 +46,22 @@ constexpr H8WaitBound H8_REPLY_BOUND = {1000, 10000000};
 
 constexpr unsigned long US_PER_MS = 1000;
 
+unsigned long long monotonicUs(const KernelCalls& kernel) {
+    struct timespec now = {0, 0};
+    kernel.clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<unsigned long long>(now.tv_sec) * 1000000ull +
+           static_cast<unsigned long long>(now.tv_nsec) / 1000ull;
+}
+
 // The one wait loop of the H8 code: attempt() returns true when the wait is
 // over (done or failed); false means poll again after a pause. Returns false
-// when the bound ran out first.
+// when limitUs of monotonic time have passed first.
 template <typename Attempt>
 bool waitWithin(const KernelCalls& kernel, const H8WaitBound& bound, Attempt attempt) {
-    for (unsigned long waited = 0;; waited += bound.pauseUs) {
+    const unsigned long long start = monotonicUs(kernel);
+    for (;;) {
         if (attempt()) return true;
-        if (waited >= bound.limitUs) return false;
+        if (monotonicUs(kernel) - start >= bound.limitUs) return false;
         kernel.usleep(static_cast<unsigned int>(bound.pauseUs));
     }
 }
@@ -73,8 +81,17 @@ int LinOS::h8pollcommand(H8cmd_s* cmd) { return privateh8pollcommand(cmd); }
 
 int LinOS::privateh8init() {
     pipelineStart();
-    smbusBase = pciReadDword(this, SMBUS_BASE_CONFIG_ADDRESS) & ~SMB_BASE_IO_SPACE;
+    const unsigned int config = pciReadDword(this, SMBUS_BASE_CONFIG_ADDRESS);
     pciReadDword(this, SMBUS_HOSTC_CONFIG_ADDRESS);  // read as the firmware expects; unused
+    // An absent controller reads all ones; a base of 0 was never assigned.
+    // Either way there is no port to drive, so H8 access stays off.
+    const unsigned int ioBase = config & ~SMB_BASE_IO_SPACE;
+    if (ioBase == 0 || ioBase > SMB_BASE_IO_LIMIT) {
+        smbusBase = 0;
+        std::fprintf(stderr, "No SMBus controller for the H8 (base register %#010x)\n", config);
+        return H8_ERROR;
+    }
+    smbusBase = ioBase;
     const unsigned short base = static_cast<unsigned short>(smbusBase);
     outportByte(base + SMB_HST_STS, HST_STS_CLEAR);
     for (unsigned short offset = 0; offset <= SMB_PERM_LAST_CONTIGUOUS; ++offset) {
@@ -87,13 +104,12 @@ int LinOS::privateh8init() {
 
 int LinOS::privateh8waitforsmb() {
     const unsigned short status = static_cast<unsigned short>(smbusBase + SMB_HST_STS);
-    unsigned long waited = 0;
+    const unsigned long long start = monotonicUs(*kernel);
     bool kicked = false;
     const bool idle = waitWithin(*kernel, SMBUS_IDLE_BOUND, [&] {
         const unsigned char value = inportByte(status);
         if ((value & HST_STS_HOST_BUSY) == 0) return true;
-        waited += SMBUS_IDLE_BOUND.pauseUs;
-        if (!kicked && waited >= SMBUS_KICK_US) {
+        if (!kicked && monotonicUs(*kernel) - start >= SMBUS_KICK_US) {
             outportByte(status, value);
             kicked = true;
         }

@@ -6,6 +6,7 @@
 constexpr unsigned int SMBUS_BASE_CONFIG_ADDRESS = 0x80007890u;  // SMB_BASE, reg 0x90
 constexpr unsigned int SMBUS_HOSTC_CONFIG_ADDRESS = 0x800078D0u; // reg 0xD0
 constexpr unsigned int SMB_BASE_IO_SPACE = 0x1;                  // bit 0: I/O space indicator
+constexpr unsigned int SMB_BASE_IO_LIMIT = 0xFFE0;  // the last 32-port block of I/O space
 
 // I/O registers, offsets from the SMBus base.
 constexpr unsigned short SMB_HST_STS = 0x0;

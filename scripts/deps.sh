@@ -10,6 +10,8 @@ ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 
 # skip without it).
 want=()
 [ -f /usr/share/OVMF/OVMF_CODE.fd ] || want+=(ovmf)
+# The rescue-media, package and virtual-machine tests (tests/vm/).
+. "$(dirname "${BASH_SOURCE[0]}")/deps_vm.sh"
 
 if [ ${#need[@]} -gt 0 ] || [ ${#want[@]} -gt 0 ]; then
   echo "installing: ${need[*]} ${want[*]}" >&2
@@ -18,7 +20,7 @@ if [ ${#need[@]} -gt 0 ] || [ ${#want[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
   fi
   if [ ${#want[@]} -gt 0 ]; then
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${want[@]}" >/dev/null ||
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${want[@]}" >/dev/null ||
       echo "could not install ${want[*]}; the tests that use it will be skipped" >&2
   fi
 fi

@@ -227,11 +227,13 @@ void FlashPart::pageProgram() {
         latch[column] = command_[i];
         column = (column + 1) % spinor::PAGE_SIZE;
     }
+    const bool dropped = ++pagePrograms_ == dropProgramAt;
     uint32_t count = 0;
     for (uint32_t c = 0; c < spinor::PAGE_SIZE; ++c) {
         if (latch[c] < 0) continue;
-        array_[page + c] &= static_cast<uint8_t>(latch[c]);
         ++count;
+        if (dropped || (badCell && *badCell % info_.size == page + c)) continue;
+        array_[page + c] &= static_cast<uint8_t>(latch[c]);
     }
     programmedBytes_ += count;
     startBusy(info_.pageProgramNs * count / spinor::PAGE_SIZE);

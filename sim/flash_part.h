@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,13 @@ public:
     uint64_t statusWrites() const { return statusWrites_; }  // write-status cycles performed
     void resetCounters() { erasedBytes_ = programmedBytes_ = statusWrites_ = 0; }
 
+    // Faults a test or the tool can inject. A bad cell keeps its erased bits:
+    // programs appear to succeed and the byte still reads 0xFF. The page
+    // program numbered dropProgramAt (from 1, over this part's accepted page
+    // programs) keeps the part busy as usual but changes nothing.
+    std::optional<uint32_t> badCell;
+    uint64_t dropProgramAt = 0;  // 0: none
+
     // Called as an erase or program operation is about to start (after the
     // part has accepted it). Returning false makes the operation not happen.
     // The machine uses it to cut the power at a chosen operation.
@@ -119,4 +127,5 @@ private:
     uint64_t erasedBytes_ = 0;
     uint64_t programmedBytes_ = 0;
     uint64_t statusWrites_ = 0;
+    uint64_t pagePrograms_ = 0;  // accepted page programs, for dropProgramAt
 };

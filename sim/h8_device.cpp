@@ -3,7 +3,6 @@
 namespace {
 constexpr uint8_t IDLE_BUS = 0xFF;  // a read past the end of a frame
 constexpr uint8_t FRAME_OVERHEAD = 2;  // command and checksum
-constexpr uint8_t COUNT_FAULT = 255;
 }  // namespace
 
 void H8Device::writeByte(uint8_t byte) {
@@ -30,7 +29,7 @@ void H8Device::send(const Message& m) {
         sum = uint8_t(sum + b);
     }
     out_.push_back(uint8_t(-sum + (badChecksumFault ? 1 : 0)));
-    if (count255Fault) out_[0] = COUNT_FAULT;
+    if (replyCountFault != 0) out_[0] = replyCountFault;
     outPos_ = 0;
 }
 

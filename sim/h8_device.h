@@ -34,10 +34,11 @@ public:
     unsigned badChecksums() const { return badChecksums_; }
     std::size_t messagesPending() const { return pending_.size(); }
 
-    // Faults: answers carry a wrong checksum; answers start with count 255;
+    // Faults: answers carry a wrong checksum; answers start with this count
+    // instead of their own (0: no fault; 255 is what a confused H8 sends);
     // no message ever becomes ready (every poll gets "nothing yet").
     bool badChecksumFault = false;
-    bool count255Fault = false;
+    uint8_t replyCountFault = 0;
     bool neverReadyFault = false;
     uint64_t answerDelayNs = 20 * SIM_NS_PER_MS;
 

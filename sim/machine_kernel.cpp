@@ -99,6 +99,12 @@ const KernelCalls kMachineKernel = {
     [](int, off_t, int) -> off_t { return refuse(EBADF); },
     [](int) { return refuse(EBADF); },
     [](int, fd_set*, fd_set*, fd_set*, struct timeval*) { return refuse(EBADF); },
+    [](clockid_t, struct timespec* now) {
+        const uint64_t ns = bound.machine->clock().ns;
+        now->tv_sec = time_t(ns / NS_PER_S);
+        now->tv_nsec = long(ns % NS_PER_S);
+        return 0;
+    },
     [](const char*, char* output, std::size_t capacity) {
         if (capacity != 0) output[0] = '\0';
         return -1;

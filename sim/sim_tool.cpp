@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,8 @@ const char USAGE[] =
     "                          [--sp-kernel A8DSP021|A8DSP022|...] [--sp-build 0xNNNN]\n"
     "       lromup-sim image DIR FILE [--whole|--region] [--seed N]\n"
     "       lromup-sim run DIR [--trace FILE] [--fault FAULT]... -- ARG...\n"
-    "         faults: hw-cycle-hang, sw-cycle-hang, fcerr@ADDR, wp-stuck-low, power-cut@N\n"
+    "         faults: hw-cycle-hang, sw-cycle-hang, fcerr@ADDR, wp-stuck-low, power-cut@N,\n"
+    "                 bad-cell@ADDR, drop-program@N\n"
     "       lromup-sim show DIR\n"
     "       lromup-sim reboot DIR\n"
     "       lromup-sim read DIR primary|backup FILE\n";
@@ -309,6 +311,8 @@ struct Faults {
     uint32_t fcerrAddress = 0;
     bool powerCut = false;
     uint64_t powerCutAt = 0;  // 1-based operation number
+    std::optional<uint32_t> badCell;  // flash address, in either bank's part
+    uint64_t dropProgramAt = 0;       // 1-based page program of a part; 0: none
 };
 
 bool parseFault(const std::string& fault, Faults& f) {
@@ -322,6 +326,10 @@ bool parseFault(const std::string& fault, Faults& f) {
     } else if (fault.rfind("power-cut@", 0) == 0 && parseUnsigned(fault.substr(10), n) && n >= 1) {
         f.powerCut = true;
         f.powerCutAt = n;
+    } else if (fault.rfind("bad-cell@", 0) == 0 && parseUnsigned(fault.substr(9), n) && n <= 0xFFFFFFFFu) {
+        f.badCell = uint32_t(n);
+    } else if (fault.rfind("drop-program@", 0) == 0 && parseUnsigned(fault.substr(13), n) && n >= 1) {
+        f.dropProgramAt = n;
     } else {
         return false;
     }
@@ -357,6 +365,10 @@ int cmdRun(const std::vector<std::string>& args) {
     if (faults.fcerr) m.spi().fcerrBlock = faults.fcerrAddress;
     if (faults.wpStuck) m.setWpStuckLow(true);
     if (faults.powerCut) m.failPowerAtOperation(faults.powerCutAt - 1);
+    for (int b = 0; b < 2; ++b) {
+        m.bank(b).badCell = faults.badCell;
+        m.bank(b).dropProgramAt = faults.dropProgramAt;
+    }
     armPowerCut(m);
 
     std::vector<std::string> updaterArgs = {"lromup"};

@@ -11,6 +11,11 @@ void SmbusHost::attach(uint8_t address, SmbusDevice* device) {
     slaves_.push_back(Slave{uint8_t(address & ~SLVA_READ), device});
 }
 
+void SmbusHost::detach(uint8_t address) {
+    for (Slave& s : slaves_)
+        if (s.address == (address & ~SLVA_READ)) s.device = nullptr;
+}
+
 SmbusDevice* SmbusHost::find(uint8_t address) const {
     for (const Slave& s : slaves_)
         if (s.address == (address & ~SLVA_READ)) return s.device;

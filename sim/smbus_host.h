@@ -37,6 +37,8 @@ public:
     void powerOn();
     // A device answering at this 8-bit address (read/write bit clear).
     void attach(uint8_t address, SmbusDevice* device);
+    // The device at this address stops answering (unpowered, removed).
+    void detach(uint8_t address);
 
     uint8_t read(unsigned offset);
     void write(unsigned offset, uint8_t value);

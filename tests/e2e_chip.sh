@@ -74,14 +74,15 @@ expect_err "The firmware locks BIOS writes: BIOS write enable does not stay set 
 expect_not_err "write-protect line"
 bank_is_old ble320 primary backup
 
-# Hung cycles end within a few seconds of simulated time, with their message.
+# Hung cycles end within a few seconds of simulated time, with their message
+# (the first hardware cycle of an update is the read of its first block).
 for fault in sw-cycle-hang hw-cycle-hang; do
     machine "$fault" moro320
     run_sim "$fault" --fault "$fault" -- /p i320.bin
     expect_failed
     expect_err "$(case $fault in
         sw*) echo "Flash chipset could not be identified" ;;
-        *) echo "SPI hardware erase cycle at flash address 0x013000 did not complete" ;; esac)"
+        *) echo "SPI hardware read cycle at flash address 0x013000 did not complete" ;; esac)"
     ms=$("$SIM" show "$fault" | sed -n 's/^last_run.virtual_ms: //p')
     [ "${ms:-999999}" -le 10000 ] || fail "$fault took ${ms:-?} ms of simulated time"
 done

@@ -111,7 +111,7 @@ inline const KernelCalls& fakeKernel() {
         nullptr,  // ioctl
         [](unsigned int microseconds) { return answer(fmt("usleep %lu", microseconds), 0); },
         nullptr,  // system
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
     };
     return calls;
 }
