@@ -160,7 +160,8 @@ int checkImage(OS* os, Platform* platform, const Chipset* probe, const BankUpdat
 // is put back as it was found, and on a failure the part's protection too.
 int writeBank(OS* os, Platform* platform, const BankUpdate& update) {
     const bool backupActive = ReadActiveBIOS(os) != 0;
-    if (backupActive != update.wantBackupActive) {
+    const bool switched = backupActive != update.wantBackupActive;
+    if (switched) {
         change_pb_gpio(os);
     }
     const FlashGuards found = readFlashGuards(os);
@@ -168,6 +169,11 @@ int writeBank(OS* os, Platform* platform, const BankUpdate& update) {
                                  nullptr, nullptr, nullptr, nullptr);
     if (result != 0) {
         restoreFlashGuards(os, found);
+        // Refused for want of an intact identity: nothing was written, and the
+        // bank just made active is the damaged one. Boot from the other again.
+        if (result == IDENTITY_LOST && switched) {
+            change_pb_gpio(os);
+        }
     } else {
         restoreBiosControl(os, found);
     }
