@@ -12,34 +12,33 @@
 
 namespace {
 
-// A status read or write takes microseconds to a few tens of milliseconds
-// (write status: 15 ms on the slowest supported part); half a second is far
-// beyond either, and short enough that a stuck controller costs no more.
-constexpr PollBound GUARD_CYCLE_BOUND = {1000, 500};
-
 // Status bits that are not protection: busy and write-enable latch.
 constexpr uint8_t FLASH_STATUS_TRANSIENT = 0x03;
 
-// One software-sequenced command chosen by its opcode from the menu the
-// controller holds now: before the updater programs its own menu that is the
-// firmware's, whose entries lie elsewhere.
+// A status read takes microseconds: a controller that has not finished one
+// within 10 ms is stuck, and the run should not wait seconds to learn it. It
+// may have to wait for the unlock's status write, which nobody waits for.
+constexpr unsigned long STATUS_READ_MS = 10;
+constexpr PollBound STATUS_READ_DONE_BOUND = {SPI_CYCLE_SPIN_POLLS, STATUS_READ_MS};
+constexpr PollBound STATUS_CYCLE_START_BOUND = {SPI_CYCLE_SPIN_POLLS,
+                                                SLOWEST_STATUS_WRITE_MS + STATUS_READ_MS};
+
+// One software-sequenced command started from the menu the controller holds
+// now: before the updater programs its own menu that is the firmware's.
 class MenuCommand {
 public:
     explicit MenuCommand(OS* host)
-        : os(host), spi(readRootComplexBase(host) + SPI_BLOCK_OFFSET) {}
+        : os(host), spi(readRootComplexBase(host) + SPI_BLOCK_OFFSET), menu(readSpiMenu(os, spi)) {}
 
-    // Reads one data byte with a read-without-address opcode.
-    bool read(uint8_t opcode, uint8_t& value) {
-        if (!run(opcode, OPTYPE_READ_NO_ADDR, false)) return false;
+    bool read(const SpiOp& op, uint8_t& value) {
+        if (!run(op, STATUS_READ_DONE_BOUND)) return false;
         value = reg8(SPI_FDATA0);
         return true;
     }
 
-    // Writes one data byte with a write-without-address opcode, behind the
-    // write-enable prefix.
-    bool write(uint8_t opcode, uint8_t value) {
+    bool write(const SpiOp& op, uint8_t value) {
         put8(SPI_FDATA0, value);
-        return run(opcode, OPTYPE_WRITE_NO_ADDR, true);
+        return run(op, SW_CYCLE_DONE_BOUND);
     }
 
 private:
@@ -50,19 +49,15 @@ private:
     }
     void put8(uint32_t offset, uint8_t value) { os->memWrite(spi + offset, 1, &value); }
 
-    bool run(uint8_t opcode, uint16_t type, bool writeEnable) {
-        // No preferred entry: the first that holds the opcode with its type.
-        const SpiOp op = {"", opcode, type, SPI_MENU_ENTRIES, uint8_t(writeEnable ? SSFC_ACS : 0), 1};
+    bool run(const SpiOp& op, const PollBound& done) {
         SpiSwCommand record;
-        if (!resolveSpiOp(readSpiMenu(os, spi), op, &record)) return false;
-        if (!pollUntil(os, GUARD_CYCLE_BOUND, [&] { return (reg8(SPI_SSFS) & SSFS_SCIP) == 0; }))
+        if (!resolveSpiOp(menu, op, &record)) return false;
+        if (!pollUntil(os, STATUS_CYCLE_START_BOUND, [&] { return (reg8(SPI_SSFS) & SSFS_SCIP) == 0; }))
             return false;
         put8(SPI_SSFS, SSFS_CDS | SSFS_FCERR);  // whatever an earlier cycle left
-        put8(SPI_SSFC_SCF, SSFC_SCF_DEFAULT);
-        put8(SPI_SSFC_DBC, SSFC_ONE_DATA_BYTE);
-        put8(SPI_SSFC, record.bytes[1]);
+        for (unsigned byte = 3; byte >= 1; --byte) put8(SPI_SSFS + byte, record.bytes[byte]);
         uint8_t ssfs = 0;
-        const bool ended = pollUntil(os, GUARD_CYCLE_BOUND, [&] {
+        const bool ended = pollUntil(os, done, [&] {
             ssfs = reg8(SPI_SSFS);
             return (ssfs & (SSFS_CDS | SSFS_FCERR)) != 0;
         });
@@ -72,6 +67,7 @@ private:
 
     OS* os;
     uint32_t spi;
+    SpiMenu menu;
 };
 
 uint8_t readBiosControl(OS* os) {
@@ -103,11 +99,11 @@ void restoreStatus(OS* os, const FlashGuards& found) {
     }
     MenuCommand command(os);
     uint8_t now = 0;
-    const bool readable = command.read(SPI_OP_READ_STATUS, now);
+    const bool readable = command.read(OP_READ_STATUS, now);
     const uint8_t want = uint8_t(found.status & ~FLASH_STATUS_TRANSIENT);
     if (readable && uint8_t(now & ~FLASH_STATUS_TRANSIENT) == want) return;
-    command.write(SPI_OP_WRITE_STATUS, want);
-    if (!command.read(SPI_OP_READ_STATUS, now) || uint8_t(now & ~FLASH_STATUS_TRANSIENT) != want)
+    command.write(OP_WRITE_STATUS, want);
+    if (!command.read(OP_READ_STATUS, now) || uint8_t(now & ~FLASH_STATUS_TRANSIENT) != want)
         std::fprintf(stderr,
                      "The flash status register could not be put back to 0x%02X as found "
                      "(it reads 0x%02X); the part's block protection may be open\n",
@@ -127,7 +123,7 @@ FlashGuards readFlashGuards(OS* os) {
         found.wpLevel = uint8_t(os->inportByte(base + line.level) & line.mask);
     });
     found.biosControl = readBiosControl(os);
-    found.statusKnown = MenuCommand(os).read(SPI_OP_READ_STATUS, found.status);
+    found.statusKnown = MenuCommand(os).read(OP_READ_STATUS, found.status);
     return found;
 }
 

@@ -6,4 +6,5 @@ constexpr int EXIT_IMAGE_SIZE = 4;          // image of the wrong size for the f
 constexpr int EXIT_FOREIGN_MACHINE = 5;     // not a machine of a supported family
 constexpr int EXIT_NOTHING_TO_WRITE = 6;    // the update would write no block at all
 constexpr int EXIT_IMAGE_CANNOT_BOOT = 7;   // all one byte value, or a blank reset vector
+// 8: the machine's identity cannot be carried (IDENTITY_LOST, platform/vpd.h).
 constexpr int EXIT_MACHINE_LOCKED = 75;     // another updater holds the machine lock

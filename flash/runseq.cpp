@@ -79,15 +79,17 @@ struct BankUpdate {
     const char* switchName;
 };
 
-// The whole image file, or nothing when it cannot be opened or read.
-bool readImage(const char* name, std::vector<unsigned char>& image) {
+// The file's length, and its first `limit` bytes (fewer when it is shorter)
+// in image; -1 when it cannot be opened or read.
+long readImage(const char* name, size_t limit, std::vector<unsigned char>& image) {
     ImageOpen opened = openImageFile(name);
-    if (!opened.file || std::fseek(opened.file.get(), 0, SEEK_END) != 0) return false;
+    if (!opened.file || std::fseek(opened.file.get(), 0, SEEK_END) != 0) return -1;
     const long length = std::ftell(opened.file.get());
-    if (length < 0) return false;
-    image.resize(size_t(length));
+    if (length < 0) return -1;
+    image.resize(size_t(length) < limit ? size_t(length) : limit);
     std::rewind(opened.file.get());
-    return std::fread(image.data(), 1, image.size(), opened.file.get()) == image.size();
+    if (std::fread(image.data(), 1, image.size(), opened.file.get()) != image.size()) return -1;
+    return length;
 }
 
 // An update that would write no block at all, or an image that cannot boot
@@ -103,6 +105,7 @@ int checkWrite(const Chipset* probe, const s_FirmwareFile& file,
         if (const int wrongPart = spi->checkPartFitsMap()) return wrongPart;
     }
     const WritePlan plan = planWrite(*probe, file);
+    if (plan.beyondPart) return 0;
     if (plan.blocks == 0) {
         std::fprintf(stderr,
                      "No block of %s would be written: every 4 KiB block of its flash range "
@@ -112,8 +115,7 @@ int checkWrite(const Chipset* probe, const s_FirmwareFile& file,
                      updt_bblk ? " (boot block only)" : "");
         return EXIT_NOTHING_TO_WRITE;
     }
-    const size_t length = image.size() < file.size ? image.size() : file.size;
-    if (const char* why = unbootableImageReason(image.data(), length, plan)) {
+    if (const char* why = unbootableImageReason(image.data(), image.size(), plan)) {
         std::fprintf(stderr, "%s cannot boot: %s; nothing was written\n", file.name, why);
         return EXIT_IMAGE_CANNOT_BOOT;
     }
@@ -132,12 +134,12 @@ int checkImage(OS* os, Platform* platform, const Chipset* probe, const BankUpdat
     char model[PLATFORM_TEXT_SIZE] = {};
     const int family = identify_plat(os, model);
 
-    std::vector<unsigned char> image;
-    if (!readImage(file->name, image)) {
+    std::vector<unsigned char> image;  // the part of the file that would be written
+    const long length = readImage(file->name, file->size, image);
+    if (length < 0) {
         std::cerr << "Error opening " << file->name << std::endl;
         return EXIT_IMAGE_UNUSABLE;
     }
-    const long length = long(image.size());
     std::printf("The file size is 0x%lxh bytes\n", static_cast<unsigned long>(length));
     std::fflush(stdout);
 
@@ -159,7 +161,8 @@ int checkImage(OS* os, Platform* platform, const Chipset* probe, const BankUpdat
 // is put back as it was found, and on a failure the part's protection too.
 int writeBank(OS* os, Platform* platform, const BankUpdate& update) {
     const bool backupActive = ReadActiveBIOS(os) != 0;
-    if (backupActive != update.wantBackupActive) {
+    const bool switched = backupActive != update.wantBackupActive;
+    if (switched) {
         change_pb_gpio(os);
     }
     const FlashGuards found = readFlashGuards(os);
@@ -167,6 +170,11 @@ int writeBank(OS* os, Platform* platform, const BankUpdate& update) {
                                  nullptr, nullptr, nullptr, nullptr);
     if (result != 0) {
         restoreFlashGuards(os, found);
+        // Refused for want of an intact identity: nothing was written, and the
+        // bank just made active is the damaged one. Boot from the other again.
+        if (result == IDENTITY_LOST && switched) {
+            change_pb_gpio(os);
+        }
     } else {
         restoreBiosControl(os, found);
     }

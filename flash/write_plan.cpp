@@ -33,6 +33,10 @@ WritePlan planWrite(const Chipset& chipset, const s_FirmwareFile& file) {
     const int count = spi->blockTableSize();
     const uint32_t partTop = uint32_t(count) * SPI_FLASH_BLOCK_SIZE;
     plan.resetVectorAddress = partTop - RESET_VECTOR_SIZE;
+    // A part too small for the range: the chipset refuses the update itself,
+    // naming the part, before anything is written.
+    plan.beyondPart = end > partTop;
+    if (plan.beyondPart) return plan;
 
     int index = 0;
     while (index < count && blocks[index].address < file.offset) ++index;

@@ -17,6 +17,7 @@ struct WritePlan {
     bool coversResetVector = false;   // one of them holds the reset vector
     uint32_t resetVectorAddress = 0;  // its flash address
     uint32_t resetVectorOffset = 0;   // and the offset of those bytes in the image
+    bool beyondPart = false;          // the range ends past the part: nothing planned
 };
 
 // The plan for writing `file` with this chipset, walking the block table as

@@ -14,10 +14,11 @@ fail() { echo "FAIL: $last_cmd: $*" >&2; failures=$((failures + 1)); }
 finish() { [ "$failures" -eq 0 ] || { echo "$failures check(s) failed" >&2; exit 1; }; }
 
 # run_sim DIR [sim options] -- ARGS: stdout in out.txt (progress lines end in
-# CR; they are made whole lines), stderr in err.txt, exit status in $status.
+# CR; they are made whole lines), stderr in err.txt, exit status in $status
+# (124 when the run outlives RUN_TIMEOUT seconds).
 run_sim() {
     last_cmd="run $*"
-    timeout 120 "$SIM" run "$@" >out.raw 2>err.txt
+    timeout "${RUN_TIMEOUT:-120}" "$SIM" run "$@" >out.raw 2>err.txt
     status=$?
     tr '\r' '\n' <out.raw >out.txt
 }

@@ -47,12 +47,12 @@ TEST(FlashWriteGate, EnableSetsC0AndDisableClearsItRegister40StaysClear) {
     EXPECT_EQ(board.machine.pciRead(0, 3, 7, 0xC0), 0x0F0F0000u);
 }
 
-// The ports are unclaimed on the board and read 0xFF, so each written value
-// shows the step's masks; port 0x84E and the pulse on 0x84B tell the modes apart.
+// The ports are the service processor's control lines and read back what was
+// last written, so each step keeps the other lines; "on" holds the service
+// processor in reset (0x84E latched by the 0x84B pulse), "off" releases it.
 TEST(ProgrammingMode, OnAndOffDriveTheLinesInOrder) {
-    const std::string pulseStart = "in 0x83b 1 0xff|out 0x83b 1 0x80|in 0x83e 1 0xff|out 0x83e 1 0x80|"
-                                   "in 0x84b 1 0xff|out 0x84b 1 0xef|sleep 64|";
-    const std::string pulseEnd = "sleep 64|in 0x84b 1 0xff|out 0x84b 1 0xff|sleep 64|";
+    const std::string pulseStart = "in 0x84b 1 0x32|out 0x84b 1 0x22|sleep 64|";
+    const std::string pulseEnd = "sleep 64|in 0x84b 1 0x22|out 0x84b 1 0x32|sleep 64|";
     SimBoard board;
     board.os.setTracing(true);
     for (bool mode : {true, false}) {
@@ -60,10 +60,14 @@ TEST(ProgrammingMode, OnAndOffDriveTheLinesInOrder) {
         board.platform.SetH8ProgrammingMode(mode);
         std::string trace;
         for (const TraceEntry& e : board.os.trace()) trace += formatTraceEntry(e) + "|";
-        EXPECT_EQ(trace, mode ? pulseStart + "in 0x84e 1 0xff|out 0x84e 1 0xfe|" + pulseEnd
-                              : pulseStart + "in 0x84e 1 0xff|out 0x84e 1 0xf7|" + pulseEnd +
-                                    "in 0x83b 1 0xff|out 0x83b 1 0xff|in 0x83e 1 0xff|out 0x83e 1 0xff|");
+        EXPECT_EQ(trace, mode ? "in 0x83b 1 0x81|out 0x83b 1 0x80|in 0x83e 1 0x01|out 0x83e 1 0x00|" +
+                                    pulseStart + "in 0x84e 1 0x41|out 0x84e 1 0x48|" + pulseEnd
+                              : "in 0x83b 1 0x80|out 0x83b 1 0x80|in 0x83e 1 0x00|out 0x83e 1 0x00|" +
+                                    pulseStart + "in 0x84e 1 0x48|out 0x84e 1 0x41|" + pulseEnd +
+                                    "in 0x83b 1 0x80|out 0x83b 1 0x81|in 0x83e 1 0x00|out 0x83e 1 0x01|");
+        EXPECT_EQ(board.machine.serviceProcessor().inReset(), mode);
     }
+    EXPECT_EQ(board.machine.serviceProcessor().resets(), 1u);
 }
 
 TEST(GetChipset, EveryCallBuildsANewObjectAndAnUnknownPartNone) {
