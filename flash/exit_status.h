@@ -8,3 +8,5 @@ constexpr int EXIT_NOTHING_TO_WRITE = 6;    // the update would write no block a
 constexpr int EXIT_IMAGE_CANNOT_BOOT = 7;   // all one byte value, or a blank reset vector
 // 8: the machine's identity cannot be carried (IDENTITY_LOST, platform/vpd.h).
 constexpr int EXIT_MACHINE_LOCKED = 75;     // another updater holds the machine lock
+// A lock file this user may not open: ends as a refused /dev/mem does.
+constexpr int EXIT_NOT_PRIVILEGED = 1;

@@ -21,6 +21,13 @@ int lockMachineOrRefuse(OS* os) {
         std::cerr << "The lock that keeps a second lromup off this machine cannot be taken"
                   << (why != 0 ? std::string(" (") + std::strerror(why) + ")" : std::string())
                   << "; nothing was done." << std::endl;
+        // A user who may not open the lock file may not reach the hardware
+        // either: say so as the first refused hardware access would.
+        if (why == EACCES || why == EPERM) {
+            std::cerr << "\nDo you have sufficient privileges?  Try sudo or execute as root"
+                      << std::endl;
+            return EXIT_NOT_PRIVILEGED;
+        }
     }
     return EXIT_MACHINE_LOCKED;
 }

@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -100,6 +101,7 @@ int realIoctl(int fd, unsigned long request, void* argument) {
 int realUsleep(unsigned int microseconds) { return ::usleep(microseconds); }
 int realSystem(const char* command) { return std::system(command); }
 int realFlock(int fd, int operation) { return ::flock(fd, operation); }
+int realMkdir(const char* path, mode_t mode) { return ::mkdir(path, mode); }
 
 void* realDlopen(const char* file, int mode) { return ::dlopen(file, mode); }
 void* realDlsym(void* handle, const char* symbol) { return ::dlsym(handle, symbol); }
@@ -138,6 +140,7 @@ const KernelCalls kProductionKernel = {
     realPeek8,  realPoke8,  realPoke16, realPoke32, realSocket, realIoctl,
     realUsleep, realSystem, realDlopen, realDlsym, realTime, realOpenMode, realWrite,
     realLseek,  realFsync,  realSelect, realClockGettime, realRunCommand, realFlock,
+    realMkdir,
 };
 
 }  // namespace

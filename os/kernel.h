@@ -64,8 +64,10 @@ struct KernelCalls {
     // read and dropped. Returns the command's wait status, -1 if it did not run.
     int (*runCommand)(const char* command, char* output, std::size_t capacity);
 
-    // The machine lock: flock(2) on a file opened with openMode.
+    // The machine lock: flock(2) on a file opened with openMode, in a directory
+    // made with mkdir(2) where the system has none (a rescue system's /run).
     int (*flock)(int fd, int operation);
+    int (*mkdir)(const char* path, mode_t mode);
 };
 
 // The table bound to the real kernel calls and x86 instructions.

@@ -13,8 +13,16 @@ int LinOS::lockMachine() {
         return OS_LOCK_TAKEN;
     }
     // Never through a link: the directory is writable by every user.
-    const int fd = kernel->openMode(MACHINE_LOCK_PATH, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
-                                  MACHINE_LOCK_MODE);
+    const int flags = O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+    int fd = kernel->openMode(MACHINE_LOCK_PATH, flags, MACHINE_LOCK_MODE);
+    if (fd < 0 && errno == ENOENT) {
+        // A rescue system's initramfs may have no /run/lock: make it (an existing
+        // one is left as it is) rather than refuse to run there.
+        for (const char* dir : MACHINE_LOCK_DIRS) {
+            kernel->mkdir(dir, MACHINE_LOCK_DIR_MODE);
+        }
+        fd = kernel->openMode(MACHINE_LOCK_PATH, flags, MACHINE_LOCK_MODE);
+    }
     if (fd < 0) {
         return OS_LOCK_FAILED;
     }

@@ -29,6 +29,9 @@ constexpr unsigned int MAC_ADDRESS_SIZE = 6;
 // The lock every lromup on this machine takes before it touches the hardware.
 constexpr const char* MACHINE_LOCK_PATH = "/run/lock/lromup.lock";
 constexpr unsigned int MACHINE_LOCK_MODE = 0600;
+// Made, root's only, where a minimal system has no lock directory.
+constexpr const char* const MACHINE_LOCK_DIRS[] = {"/run", "/run/lock"};
+constexpr unsigned int MACHINE_LOCK_DIR_MODE = 0755;
 
 // The USB drive found and opened last.
 constexpr unsigned int USB_DEVNAME_SIZE = 100;

@@ -16,6 +16,7 @@
 #include "sim/machine.h"
 #include "sim/models.h"
 #include "sim/sha256.h"
+#include "sim/sp_regs.h"
 
 namespace {
 
@@ -24,6 +25,9 @@ const char TEXT_FILE[] = "machine.txt";
 const char* const BANK_FILES[2] = {"primary.bin", "backup.bin"};
 const char LEGACY_FILE[] = "legacy.bin";
 const char VOLATILE_FILE[] = "volatile.bin";
+// The service processor's flash, then its profile byte.
+const char SP_FILE[] = "service_processor.bin";
+constexpr size_t SP_STATE_SIZE = spsim::FLASH_SIZE + 1;
 constexpr size_t VOLATILE_STATE_LIMIT = 1 << 20;  // far above what the chipset keeps
 
 bool fail(std::string* error, const std::string& why) {
@@ -97,11 +101,14 @@ bool saveMachineDir(const std::string& dir, Machine& machine, const MachineRecor
 
     // The binary files, in the order they are saved; each gets its digest line.
     const std::vector<uint8_t> state = machine.saveVolatileState();
+    std::vector<uint8_t> spState(machine.serviceProcessor().flash());
+    spState.push_back(machine.serviceProcessor().profile());
     const std::vector<SavedFile> files = {
         {BANK_FILES[0], &machine.bank(0).array()},
         {BANK_FILES[1], &machine.bank(1).array()},
         {LEGACY_FILE, &machine.legacyArea()},
         {VOLATILE_FILE, &state},
+        {SP_FILE, &spState},
     };
 
     std::ostringstream text;
@@ -193,6 +200,10 @@ std::unique_ptr<Machine> loadOnce(const DirHandle& handle, MachineRecord& record
         !loadChecked(LEGACY_FILE, LEGACY_AREA_SIZE, LEGACY_AREA_SIZE, legacy) ||
         !loadChecked(VOLATILE_FILE, 0, VOLATILE_STATE_LIMIT, state))
         return nullptr;
+    // Machines saved before the board had a service processor have the factory's.
+    std::vector<uint8_t> spState;
+    const bool hasSp = keys.count(std::string("sha256.") + SP_FILE) != 0;
+    if (hasSp && !loadChecked(SP_FILE, SP_STATE_SIZE, SP_STATE_SIZE, spState)) return nullptr;
 
     // What the firmware does at power-on; machines saved without it had the defaults.
     BoardConfig cfg;
@@ -223,6 +234,11 @@ std::unique_ptr<Machine> loadOnce(const DirHandle& handle, MachineRecord& record
     }
     machine->setActiveBank(int(bankNo));
     machine->legacyArea() = std::move(legacy);
+    if (hasSp) {
+        ServiceProcessor& sp = machine->serviceProcessor();
+        std::copy(spState.begin(), spState.begin() + spsim::FLASH_SIZE, sp.flash().begin());
+        sp.setProfile(spState[spsim::FLASH_SIZE]);
+    }
     if (!machine->restoreVolatileState(state)) {
         fail(error, dir + "/volatile.bin: not a saved chipset state");
         return nullptr;

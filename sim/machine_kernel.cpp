@@ -110,6 +110,7 @@ const KernelCalls kMachineKernel = {
         return -1;
     },
     [](int, int) { return refuse(EBADF); },  // the machine lock belongs to SimOS
+    [](const char*, mode_t) { return refuse(EROFS); },
 };
 }  // namespace
 

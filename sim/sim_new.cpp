@@ -195,7 +195,7 @@ int cmdNew(const ToolArgs& args) {
     }
     MachineRecord record;
     record.model = request.machine.model;
-    if (!saveMachineDir(dir, *m, record, &error) || !saveSpState(dir, *m, &error))
+    if (!saveMachineDir(dir, *m, record, &error))
         return toolFailed(error);
     return SIM_TOOL_OK;
 }

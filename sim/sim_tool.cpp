@@ -90,7 +90,7 @@ int cmdShow(const std::vector<std::string>& args) {
     MachineRecord record;
     std::string error;
     std::unique_ptr<Machine> m = loadMachineDir(args[0], record, &error);
-    if (!m || !loadSpState(args[0], *m, &error)) return failed(error);
+    if (!m) return failed(error);
     const std::vector<uint8_t>& legacy = m->legacyArea();
     std::string version = findSmbiosBiosVersion(legacy.data(), legacy.size(), LEGACY_AREA_BASE);
     const FlashPartInfo& part = m->bank(0).info();

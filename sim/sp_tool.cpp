@@ -14,6 +14,7 @@
 #include "sim/machine.h"
 #include "sim/machine_dir.h"
 #include "sim/sha256.h"
+#include "sim/dir_files.h"
 #include "sim/sim_tool.h"
 #include "sim/simos.h"
 #include "sim/sp_regs.h"
@@ -25,11 +26,6 @@ const char SP_TOOL_USAGE[] =
     "       lromup-sim sp image FILE [--seed N]\n";
 
 namespace {
-
-const char SP_STATE_FILE[] = "service_processor.bin";
-constexpr size_t SP_STATE_SIZE = spsim::FLASH_SIZE + 1;  // the flash, then the profile
-
-std::string statePath(const std::string& dir) { return dir + "/" + SP_STATE_FILE; }
 
 int usage(const std::string& why) {
     std::cerr << "lromup-sim: sp: " << why << "\n" << SP_TOOL_USAGE;
@@ -86,6 +82,7 @@ struct SpRun {
     std::string tracePath;
     MachineRecord record;
     std::unique_ptr<Machine> machine;
+    std::unique_ptr<DirLock> lock;  // the machine directory's, for the whole run
     SimOS* host = nullptr;
     bool finished = false;
 };
@@ -120,7 +117,7 @@ bool finishSpRun() {
     std::fflush(stdout);
     if (g_spRun->host) writeTrace(*g_spRun->host);
     std::string error;
-    if (!saveSpState(g_spRun->dir, *g_spRun->machine, &error)) {
+    if (!saveMachineDir(g_spRun->dir, *g_spRun->machine, g_spRun->record, &error)) {
         std::cerr << "lromup-sim: " << error << "\n";
         return false;
     }
@@ -131,7 +128,9 @@ void finishSpRunAtExit() { finishSpRun(); }
 
 int runProcedure(const std::vector<std::string>& args) {
     const bool flash = args[1] == "flash";
-    auto* run = new SpRun;  // lives until the process ends: the exit handler uses it
+    // Lives until the process ends once the exit handler can reach it.
+    std::unique_ptr<SpRun> owned(new SpRun);
+    SpRun* run = owned.get();
     run->dir = args[0];
     SpFaults faults;
     for (size_t i = 2; i < args.size(); ++i) {
@@ -142,14 +141,25 @@ int runProcedure(const std::vector<std::string>& args) {
             return usage("unknown option '" + args[i] + "'");
         }
     }
+    // The procedure writes the machine: never while another run owns it. The
+    // lock is held until the process ends, past the save of the exit handler.
     std::string error;
+    DirHandle dir;
+    if (!dir.open(run->dir, false, &error)) return failed(error);
+    run->lock = std::make_unique<DirLock>();
+    const DirLock::Result locked = run->lock->tryTake(dir, MACHINE_LOCK_FILE, &error);
+    if (locked == DirLock::Busy) {
+        std::cerr << "lromup-sim: " << run->dir << " is in use by a run; nothing was changed\n";
+        return SIM_TOOL_BUSY;
+    }
+    if (!run->lock->held()) return failed(error);
     run->machine = loadMachineDir(run->dir, run->record, &error);
-    if (!run->machine || !loadSpState(run->dir, *run->machine, &error)) return failed(error);
+    if (!run->machine) return failed(error);
     Machine& m = *run->machine;
     m.serviceProcessor().faults = faults;
     m.powerOn();
 
-    g_spRun = run;
+    g_spRun = owned.release();
     std::atexit(finishSpRunAtExit);
     osSetHost(createSpHost, destroySpHost);
     OS* os = osInit();
@@ -181,35 +191,6 @@ int writeImage(const std::vector<std::string>& args) {
 }
 
 }  // namespace
-
-bool loadSpState(const std::string& dir, Machine& m, std::string* error) {
-    std::ifstream in(statePath(dir), std::ios::binary);
-    if (!in) return true;  // the factory's service processor
-    std::vector<uint8_t> state((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (state.size() != SP_STATE_SIZE) {
-        if (error) *error = statePath(dir) + ": damaged (wrong size)";
-        return false;
-    }
-    ServiceProcessor& sp = m.serviceProcessor();
-    std::copy(state.begin(), state.begin() + spsim::FLASH_SIZE, sp.flash().begin());
-    sp.setProfile(state[spsim::FLASH_SIZE]);
-    return true;
-}
-
-bool saveSpState(const std::string& dir, Machine& m, std::string* error) {
-    ServiceProcessor& sp = m.serviceProcessor();
-    std::vector<uint8_t> state(sp.flash());
-    state.push_back(sp.profile());
-    const std::string path = statePath(dir), temp = path + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(state.data()), std::streamsize(state.size()));
-        if (out.flush() && std::rename(temp.c_str(), path.c_str()) == 0) return true;
-    }
-    std::remove(temp.c_str());
-    if (error) *error = "cannot write " + path;
-    return false;
-}
 
 bool parseSpNewOption(const std::string& flag, const std::string& value, SpNewOptions& o,
                       std::string* error) {

@@ -9,10 +9,8 @@
 
 class Machine;
 
-// "service_processor.bin": the 64 KiB flash followed by the profile byte.
-// A directory without it holds a service processor as the factory left it.
-bool loadSpState(const std::string& dir, Machine& m, std::string* error);
-bool saveSpState(const std::string& dir, Machine& m, std::string* error);
+// The service processor's flash and profile are saved with the rest of the
+// machine ("service_processor.bin", sim/machine_dir.cpp).
 
 struct SpNewOptions {
     std::string kernel;  // empty: the default kernel

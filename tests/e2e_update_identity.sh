@@ -30,7 +30,7 @@ for row in "moro310 i310.bin $n310 direct" "moro310 i310.bin $((n310 - 1)) chg" 
     dir=c$model-$cut
     machine "$dir" "$model"
     run_sim "$dir" --fault "power-cut@$cut" -- /bblk /p "$image"
-    expect_status 137
+    expect_status 99
     if [ "$how" = chg ]; then
         run_sim "$dir" -- /chg
         expect_status 0
@@ -49,7 +49,7 @@ tail -c $((0x10000)) ref310.primary.old >shadow.bin
 head -c 6 /dev/zero | tr '\0' '\377' | dd of=shadow.bin bs=1 seek=$((0xFFE2)) conv=notrunc 2>/dev/null
 machine x310 moro310 --legacy-area shadow.bin
 run_sim x310 --fault "power-cut@$n310" -- /bblk /p i310.bin
-expect_status 137
+expect_status 99
 read_bank x310 primary cut
 run_sim x310 -- /bblk /p i310.bin
 expect_status 8

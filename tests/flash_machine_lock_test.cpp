@@ -2,6 +2,8 @@
 // anything else and ends at once, untouched hardware, when it is refused.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <string>
 #include <vector>
 
@@ -15,12 +17,16 @@ namespace {
 std::unique_ptr<Machine> g_machine;
 SimOS* g_host = nullptr;
 int g_lockAnswer = OS_LOCK_TAKEN;
+int g_lockErrno = 0;  // the reason a refused lock leaves in errno
 std::vector<std::string> g_trace;
 
 OS* createHost() {
     g_host = new SimOS(*g_machine);
     g_host->setTracing(true);
-    g_host->setLockHook([] { return g_lockAnswer; });
+    g_host->setLockHook([] {
+        errno = g_lockErrno;
+        return g_lockAnswer;
+    });
     return g_host;
 }
 
@@ -53,6 +59,20 @@ TEST(MachineLock, RefusedRunEndsBeforeAnyHardwareAccess) {
         EXPECT_EQ(g_trace, std::vector<std::string>{"lockmachine"});
         EXPECT_EQ(g_machine->activeBank(), 0);
     }
+}
+
+TEST(MachineLock, ALockFileThisUserMayNotOpenAsksForPrivileges) {
+    g_lockAnswer = OS_LOCK_FAILED;
+    g_lockErrno = EACCES;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(runUpdater({"/plat"}), EXIT_NOT_PRIVILEGED);
+    const std::string err = testing::internal::GetCapturedStderr();
+    g_lockErrno = 0;
+    EXPECT_NE(err.find("(Permission denied); nothing was done.\n\nDo you have sufficient "
+                       "privileges?  Try sudo or execute as root\n"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(g_trace, std::vector<std::string>{"lockmachine"});
 }
 
 TEST(MachineLock, TakenBeforeTheFirstHardwareAccess) {

@@ -21,6 +21,7 @@ struct FakeKernel {
     Log log;
     int ioplErrno = 0, iopermErrno = 0;                          // non-zero: refuse
     int createErrno = 0, flockErrno = 0;                         // non-zero: refuse
+    bool noLockDirectory = false;                                // until mkdir makes it
     unsigned long peeks = 0;                                     // byte reads (not logged)
     std::map<unsigned short, unsigned int> ports;                // last value written
     std::map<unsigned int, std::vector<unsigned char>> windows;  // base -> backing
@@ -117,11 +118,15 @@ inline const KernelCalls& fakeKernel() {
             const bool safe = (flags & O_NOFOLLOW) && (flags & O_CREAT) && (flags & O_CLOEXEC);
             return answer(std::string("create ") + path + fmt(" %#lo", mode) +
                               (safe ? "" : " follows-links"),
-                          fake.createErrno, 9);
+                          fake.noLockDirectory ? ENOENT : fake.createErrno, 9);
         },
         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // write .. runCommand
         [](int fd, int operation) {
             return answer(fmt("flock %lu %#lx", fd, operation), fake.flockErrno);
+        },
+        [](const char* path, mode_t mode) {
+            if (std::string(path) == "/run/lock") fake.noLockDirectory = false;
+            return answer(std::string("mkdir ") + path + fmt(" %#lo", mode), 0);
         },
     };
     return calls;

@@ -20,6 +20,15 @@ TEST(MachineLock, TakenOnceWithoutWaitingAndGivenBackWithTheHost) {
         EXPECT_EQ(fake.log, (Log{CREATE, FLOCK}));
     }
     EXPECT_EQ(fake.log.back(), "close 9");
+
+    // A system without a lock directory gets one, root's only, and the lock.
+    resetFake();
+    fake.noLockDirectory = true;
+    {
+        LinOS os(fakeKernel());
+        EXPECT_EQ(os.lockMachine(), OS_LOCK_TAKEN);
+        EXPECT_EQ(fake.log, (Log{CREATE, "mkdir /run 0755", "mkdir /run/lock 0755", CREATE, FLOCK}));
+    }
 }
 
 TEST(MachineLock, HeldElsewhereIsBusyAnUnusableLockFileIsAFailure) {

@@ -20,7 +20,7 @@ run unlock $bin /unlockEEP
 CASE
 
 expect plat 61 "${NO_FLASH_ID[@]}"
-expect user 1 'err: Error opening /dev/mem' 'err: ' \
+expect user 1 'err: The lock that keeps a second lromup off this machine cannot be taken (Permission denied); nothing was done.' 'err: ' \
     'err: Do you have sufficient privileges?  Try sudo or execute as root'
 expect p 255 'out: Open /tmp/new.bin successful!!' "${NO_FLASH_ID[@]}" \
     'out: The ROM file name is: /tmp/new.bin' 'out: The file size is 0x200000h bytes' \
