@@ -258,12 +258,12 @@ void DirLock::release() {
 
 #ifdef LROMUP_SIM_KILL_HOOK
 void killPoint(const char* kind) {
-    static const char* spec = std::getenv("LROMUP_SIM_KILL_AT");
+    static const char* killAt = std::getenv("LROMUP_SIM_KILL_AT");
     static unsigned long count = 0;
-    if (!spec) return;
+    if (!killAt) return;
     const size_t len = std::strlen(kind);
-    if (std::strncmp(spec, kind, len) != 0 || spec[len] != ':') return;
-    if (++count == std::strtoul(spec + len + 1, nullptr, 10)) ::raise(SIGKILL);
+    if (std::strncmp(killAt, kind, len) != 0 || killAt[len] != ':') return;
+    if (++count == std::strtoul(killAt + len + 1, nullptr, 10)) ::raise(SIGKILL);
 }
 #else
 void killPoint(const char*) {}

@@ -28,9 +28,9 @@ expect_err "Flash process completed successfully"
 expect_show c320 status_register.primary=0xBC
 
 # Every part whose size fits a family's flash map is updated.
-for spec in moro310:MX25L6445E:i310.bin moro310:W25Q64:i310.bin \
+for row in moro310:MX25L6445E:i310.bin moro310:W25Q64:i310.bin \
             moro320:W25Q16BV:i320.bin moro320:MX25L1606E:i320.bin; do
-    IFS=: read -r model part image <<<"$spec"
+    IFS=: read -r model part image <<<"$row"
     machine "p$part" "$model" --part "$part"
     run_sim "p$part" -- /p "$image"
     expect_status 0
