@@ -7,14 +7,6 @@ LROMUP=$1
 BUILD=$2
 . "$(dirname "$0")/lib_e2e.sh"
 
-# tool STATUS ARGS...: lromup-sim ARGS ends with STATUS.
-tool() {
-    local want=$1; shift
-    last_cmd="lromup-sim $*"
-    "$SIM" "$@" >out.txt 2>err.txt
-    status=$?
-    expect_status "$want"
-}
 size_is() { [ "$(stat -c %s "$1")" -eq "$2" ] || fail "$1 is not $2 bytes"; }
 mark_of() { od -An -tx1 -j 16 -N 2 "$1" | tr -d ' \n'; }
 

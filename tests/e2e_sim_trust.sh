@@ -9,14 +9,6 @@ LROMUP=$1
 BUILD=$2
 . "$(dirname "$0")/lib_e2e.sh"
 
-# tool STATUS ARGS...: lromup-sim ARGS ends with STATUS (within 20 s).
-tool() {
-    local want=$1; shift
-    last_cmd="lromup-sim $*"
-    timeout 20 "$SIM" "$@" >out.txt 2>err.txt
-    status=$?
-    expect_status "$want"
-}
 shows() { "$SIM" show "$1" >"$2" 2>&1 || fail "show $1: $(head -c 200 "$2")"; }
 same() { cmp -s "$1" "$2"; }
 

@@ -24,6 +24,14 @@ run_sim() {
 }
 errs() { head -c 300 err.txt | tr '\n' '|'; }
 expect_status() { [ "$status" -eq "$1" ] || fail "status $status, expected $1 (stderr: $(errs))"; }
+# tool STATUS ARGS...: lromup-sim ARGS ends with STATUS (within 20 s).
+tool() {
+    local want=$1; shift
+    last_cmd="lromup-sim $*"
+    timeout 20 "$SIM" "$@" >out.txt 2>err.txt
+    status=$?
+    expect_status "$want"
+}
 expect_failed() { case $status in 0 | 124) fail "status $status, expected a failure" ;; esac; }
 expect_out() { grep -qxF -- "$1" out.txt || fail "no stdout line '$1'"; }
 expect_err() { grep -qxF -- "$1" err.txt || fail "no stderr line '$1' (got: $(errs))"; }
