@@ -43,6 +43,7 @@ int ich10spiChipset::programChunks(uint32_t address, const uint8_t* wanted, cons
         if (std::memcmp(wanted + offset, current + offset, SPI_FDATA_SIZE) == 0) continue;
         int result = programChunk(address + offset, wanted + offset);
         if (result != 0) return result;
+        stats.programmedBytes += SPI_FDATA_SIZE;
     }
     return 0;
 }
@@ -53,11 +54,17 @@ int ich10spiChipset::rewriteBlock(const s_FlashBlock& block, const uint8_t* want
     if (result != 0) return result;
 
     const BlockWork work = workFor(current, wanted, SPI_FLASH_BLOCK_SIZE);
-    if (work == BlockWork::None) return 0;
+    if (work == BlockWork::None) {
+        ++stats.unchangedBlocks;
+        return 0;
+    }
     *wrote = true;
+    ++stats.programmedBlocks;
     if (work == BlockWork::EraseAndProgram) {
         result = eraseBlock(block.address);  // clears the block protection first
         if (result != 0) return result;
+        ++stats.erasedBlocks;
+        stats.erasedBytes += SPI_FLASH_BLOCK_SIZE;
         std::memset(current, ERASED_BYTE, sizeof current);
     } else {
         result = DisableBlockProtection();
@@ -83,7 +90,11 @@ int ich10spiChipset::verifyBlocks(const std::vector<int>& written, uint32_t star
             if (differing++ == 0) first = block.address + i;
         }
     }
-    if (differing == 0) return 0;
+    if (differing == 0) {
+        stats.verify = VerifyResult::Ok;
+        return 0;
+    }
+    stats.verify = VerifyResult::Failed;
     std::fprintf(stderr,
                  "Flash verify failed: first difference at flash address 0x%06X, %llu byte(s) "
                  "differ from the image\n",

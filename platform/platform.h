@@ -2,6 +2,7 @@
 // describe where each firmware image lives in a family's flash.
 #pragma once
 #include <cstdint>
+#include "platform/update_stats.h"
 
 class OS;
 
@@ -83,6 +84,7 @@ public:
                      unsigned char* buffer) = 0;  // 3
 
     const char* getName() const { return name; }
+    const UpdateStats& getStats() const { return stats; }
 
 protected:
     // Fields every concrete chipset shares; the concrete class fills them.
@@ -91,6 +93,7 @@ protected:
     int blockCount = 0;
     OS* os = nullptr;
     Platform* platform = nullptr;
+    UpdateStats stats;
 };
 
 // Creates the one platform object of a run (an x86QMPlatform); the caller owns it.
