@@ -7,6 +7,7 @@
 # Usage: vm_61qm_q35.sh ROOT BINARY (lromup or lromup-i386)
 . "$(dirname "$0")/lib_vm.sh" "$@"
 bin=${2:?binary}
+[ "$bin" = lromup ] || vm_need_i386
 
 vm_boot q35 q35 -smbios type=0,version=61QM41A <<CASE || finish
 RUN_SECONDS=45
