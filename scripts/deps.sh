@@ -10,6 +10,8 @@ ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 
 # skip without it).
 want=()
 [ -f /usr/share/OVMF/OVMF_CODE.fd ] || want+=(ovmf)
+# The rollout playbook's test (tests/ansible/) runs it with ansible-playbook.
+command -v ansible-playbook >/dev/null || want+=(ansible-core)
 # The rescue-media, package and virtual-machine tests (tests/vm/).
 . "$(dirname "${BASH_SOURCE[0]}")/deps_vm.sh"
 
