@@ -38,8 +38,8 @@ for host in a b c d e; do show "$host" 'sha256.primary|saved_runs' >"$host.befor
     echo "  vars:"
     echo "    ansible_connection: local"
     echo "    ansible_python_interpreter: $(command -v python3)"
-    echo "    lromup_command: [$SIM, run, '{{ machine }}', '--']"
-    echo "    lromup_reboot_command: [$SIM, reboot, '{{ machine }}']"
+    echo "    lromup_command: ['$SIM', run, '{{ machine }}', '--']"
+    echo "    lromup_reboot_command: ['$SIM', reboot, '{{ machine }}']"
     echo "    lromup_report: '{{ machine }}.reports/report.json'"
 } >inventory.yml
 cat >vars.json <<VARS
