@@ -8,6 +8,7 @@
 
 #include "chipset/ich10spi.h"
 #include "chipset/pci.h"
+#include "flash/report.h"
 #include "os/os.h"
 #include "platform/platform.h"
 #include "platform/vpd.h"
@@ -98,6 +99,7 @@ int FlashBIOS(OS* os, Platform* platform, int id, const char* label, const char*
         osDestroy(os);
         std::exit(255);
     }
+    const ChipsetStatsCollector countsOfThisUpdate(chipset.get());
 
     printChipsetGeneration(os);
 

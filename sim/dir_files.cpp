@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "sim/sha256.h"
+#include "tables/sha256.h"
 
 namespace {
 
