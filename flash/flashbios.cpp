@@ -97,6 +97,7 @@ int FlashBIOS(OS* os, Platform* platform, int id, const char* label, const char*
     if (!chipset) {
         std::cerr << "Flash chipset could not be identified" << std::endl;
         osDestroy(os);
+        noteEarlyExit(255);
         std::exit(255);
     }
     const ChipsetStatsCollector countsOfThisUpdate(chipset.get());

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -21,6 +22,16 @@ constexpr uint64_t HASH_LIMIT = 64u << 20;
 constexpr size_t MESSAGE_SIZE = 512;
 
 RunFacts facts;
+constexpr int HOST_LAYER_EXIT = 1;
+bool reportPending = false;
+int earlyExitStatus = HOST_LAYER_EXIT;
+
+void writeReportAtExit() {
+    if (!reportPending) return;
+    if (facts.message.empty())
+        facts.message = "the run ended early with status " + std::to_string(earlyExitStatus);
+    finishRunReport(earlyExitStatus);
+}
 std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 
 double secondsSinceStart() {
@@ -160,7 +171,16 @@ void printUpdateSummary(OS* os, int bank) {
                  unsigned(s.bigEraseFallbacks), verifyName(s.verify), secondsSinceStart());
 }
 
-int finishRun(int status) {
+void armReportAtExit() {
+    static const bool armed = std::atexit(writeReportAtExit) == 0;
+    reportPending = armed;
+    earlyExitStatus = HOST_LAYER_EXIT;
+}
+
+void noteEarlyExit(int status) { earlyExitStatus = status; }
+
+int finishRunReport(int status) {
+    reportPending = false;
     if (REPORT_FNAME[0] == '\0') return status;
     const std::string text = reportJson(status).dump(2) + "\n";
     std::string why;

@@ -64,4 +64,10 @@ const char* bankName(int bank);
 
 // Ends the run: writes the report when /report asked for one and returns the
 // status the process ends with.
-int finishRun(int status);
+int finishRunReport(int status);
+
+// Writes the report from an exit handler when the process ends before
+// finishRunReport: with the status given here by code about to end it, or 1 (what
+// the host layer ends with when /dev/mem cannot be mapped).
+void armReportAtExit();
+void noteEarlyExit(int status);

@@ -132,6 +132,20 @@ done <<'ROWS'
 /x|2|Usage: lromup <mode> <file>|The switch '/x' is not understood (switches are case-sensitive); lromup(8) lists every switch
 ROWS
 bank_is_old x320 primary backup
+# Runs that end the process from deep inside still leave their report: an
+# unknown flash part (255), and the real binary on a host without /dev/mem (1).
+machine u320 moro320 --part unknown
+run_sim u320 -- /p moro320.bin /report r.json
+expect_status 255
+expect_key r.json .status 255
+if [ ! -e /dev/mem ]; then
+    last_cmd="lromup /info /report r.json"
+    timeout 20 "$LROMUP" /info /report r.json >out.txt 2>err.txt
+    status=$?
+    expect_status 1
+    expect_err "no /dev/mem on this kernel: boot a kernel that provides it (CONFIG_DEVMEM) and run lromup as root"
+    expect_key r.json .status 1
+fi
 # A report that cannot be written safely refuses the run before it starts.
 mkdir rdir
 run_sim x320 -- /chg /report rdir
