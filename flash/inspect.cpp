@@ -9,6 +9,7 @@
 #include "chipset/flash_guards.h"
 #include "chipset/flash_parts.h"
 #include "chipset/ich10spi.h"
+#include "chipset/pci.h"
 #include "flash/exit_status.h"
 #include "flash/image_file.h"
 #include "flash/output_file.h"
@@ -105,7 +106,7 @@ int showInfo(OS* os, const Chipset* probe) {
                                   : (now.wpLevel && !now.wpDirection) ? "high (writes allowed)"
                                   : now.wpDirection ? "input"
                                                     : "low (WP# asserted)");
-    std::printf("bioswe: %d\n", now.biosControl & 0x01);
+    std::printf("bioswe: %d\n", (now.biosControl & BIOS_CNTL_BIOSWE) != 0);
     std::printf("eeprom_wp: %s\n", levelText(eepromLineLevel(os), "high (locked)", "low (unlocked)"));
     std::fflush(stdout);
     return 0;
@@ -133,9 +134,9 @@ int dumpActiveBank(OS* os, Chipset* probe) {
         explainRefusal("%s", why.c_str());
         return EXIT_OUTPUT_REFUSED;
     }
-    std::printf("The %s bank (flash 0x%X to 0x%X) was dumped to %s\n",
-                bankName(senseActiveBank(os) != 0), unsigned(offset), unsigned(offset + size - 1),
-                DUMP_FNAME);
+    runFacts().bank = senseActiveBank(os) != 0;
+    std::printf("The %s bank (flash 0x%X to 0x%X) was dumped to %s\n", bankName(runFacts().bank),
+                unsigned(offset), unsigned(offset + size - 1), DUMP_FNAME);
     return 0;
 }
 
