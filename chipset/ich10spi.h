@@ -122,6 +122,11 @@ public:
     int checkPartFitsMap() const;
 
     // For inspection.
+    const FlashPartRow* flashPart() const { return part; }
+    // Reads without the hex listing of read(); 0 or the failed cycle's code.
+    int readQuiet(uint32_t address, uint32_t length, uint8_t* buffer) {
+        return readSilently(address, length, buffer);
+    }
     uint32_t rootComplexBase() const { return rcba; }
     const s_FlashBlock* blockTable() const { return blocks; }
     int blockTableSize() const { return blockCount; }
@@ -166,6 +171,9 @@ int change_pb_gpio(OS* os);
 unsigned char ReadActiveBIOS(OS* os);
 // The same bank state, read without printing.
 unsigned char senseActiveBank(OS* os);
+// The EEPROM write-protect line's level as driven (1 high: locked, 0 low),
+// read without changing the line; -1 on a host bridge of neither generation.
+int eepromLineLevel(OS* os);
 // Drive the EEPROM write-protect line high (locked); returns 1.
 int LockEEPROM(OS* os);
 // Drive the EEPROM write-protect line low (unlocked); returns 1.

@@ -8,6 +8,7 @@
 
 #include "chipset/ich10spi.h"
 #include "chipset/pci.h"
+#include "flash/report.h"
 #include "os/os.h"
 #include "platform/platform.h"
 #include "platform/vpd.h"
@@ -96,8 +97,10 @@ int FlashBIOS(OS* os, Platform* platform, int id, const char* label, const char*
     if (!chipset) {
         std::cerr << "Flash chipset could not be identified" << std::endl;
         osDestroy(os);
+        noteEarlyExit(255);
         std::exit(255);
     }
+    const ChipsetStatsCollector countsOfThisUpdate(chipset.get());
 
     printChipsetGeneration(os);
 

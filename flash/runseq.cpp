@@ -1,5 +1,6 @@
 #include "flash/runseq.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -11,7 +12,9 @@
 #include "flash/exit_status.h"
 #include "flash/flashbios.h"
 #include "flash/image_file.h"
+#include "flash/inspect.h"
 #include "flash/machine_lock.h"
+#include "flash/report.h"
 #include "flash/settings.h"
 #include "flash/switches.h"
 #include "flash/write_plan.h"
@@ -25,15 +28,6 @@ namespace {
 // String fields of the SMBIOS structures the run reads.
 constexpr unsigned int BIOS_VERSION_FIELD = 0x05;   // type 0: BIOS Version string number
 constexpr unsigned int PRODUCT_NAME_FIELD = 0x05;   // type 1: Product Name string number
-
-// Image lengths each family accepts.
-constexpr long IMAGE_SIZE_61QM = 0x200000;
-constexpr long IMAGE_SIZE_62QM = 0x180000;
-
-// Positions in the flash map of the two BIOS descriptions the run points at
-// the user's files.
-constexpr int PRIMARY_DESCRIPTION_INDEX = 0;
-constexpr int BACKUP_DESCRIPTION_INDEX = 3;
 
 // The string numbered by the byte at `field` of a structure, or null.
 const char* structureString(const s_SMBIOSHeader* header, unsigned int field) {
@@ -55,6 +49,14 @@ void refuseMachine(OS* os) {
                   << std::endl
                   << (product != nullptr ? product : "") << std::endl;
     }
+}
+
+// After a failed update: the bank that will boot, and what to do before a reboot.
+void explainFailedUpdate(OS* os) {
+    const int boots = senseActiveBank(os) != 0;
+    explainRefusal("The %s bank will boot next; the bank written may hold a partial image: "
+                   "check it with lromup /verify before rebooting, or write it again",
+                   bankName(boots));
 }
 
 // Reports the bank change with the line that matches the bank that was
@@ -122,6 +124,11 @@ int checkWrite(const Chipset* probe, const s_FirmwareFile& file,
     return 0;
 }
 
+void explainImageSize(const char* name, long length, long expected) {
+    explainRefusal("%s is 0x%lX bytes; an image file of this family is 0x%lX bytes: use the image "
+                   "made for this machine", name, length, expected);
+}
+
 // Points the description's file record at the user's file and checks the
 // file for the family and for what would be written. Returns 0 to go on, or
 // the status to end with.
@@ -137,7 +144,9 @@ int checkImage(OS* os, Platform* platform, const Chipset* probe, const BankUpdat
     std::vector<unsigned char> image;  // the part of the file that would be written
     const long length = readImage(file->name, file->size, image);
     if (length < 0) {
+        const int error = errno;
         std::cerr << "Error opening " << file->name << std::endl;
+        explainRefusal("%s cannot be read: %s", file->name, std::strerror(error));
         return EXIT_IMAGE_UNUSABLE;
     }
     std::printf("The file size is 0x%lxh bytes\n", static_cast<unsigned long>(length));
@@ -146,11 +155,13 @@ int checkImage(OS* os, Platform* platform, const Chipset* probe, const BankUpdat
     if (family == MODEL_61QM && length != IMAGE_SIZE_61QM) {
         std::cout << "The platform is Moro 310 or Moro 320" << std::endl;
         std::cout << "Corrupt BIOS file, exiting" << std::endl;
+        explainImageSize(file->name, length, IMAGE_SIZE_61QM);
         return EXIT_IMAGE_SIZE;
     }
     if (family == MODEL_62QM && length != IMAGE_SIZE_62QM) {
         std::cout << "The platform is Moro 330" << std::endl;
         std::cout << "Corrupt BIOS file, exiting" << std::endl;
+        explainImageSize(file->name, length, IMAGE_SIZE_62QM);
         return EXIT_IMAGE_SIZE;
     }
     return checkWrite(probe, *file, image);
@@ -166,6 +177,7 @@ int writeBank(OS* os, Platform* platform, const BankUpdate& update) {
         change_pb_gpio(os);
     }
     const FlashGuards found = readFlashGuards(os);
+    runFacts().bank = update.wantBackupActive ? 1 : 0;
     const int result = FlashBIOS(os, platform, update.id, update.label, update.switchName,
                                  nullptr, nullptr, nullptr, nullptr);
     if (result != 0) {
@@ -178,10 +190,12 @@ int writeBank(OS* os, Platform* platform, const BankUpdate& update) {
     } else {
         restoreBiosControl(os, found);
     }
+    printUpdateSummary(os, runFacts().bank);
     return result;
 }
 
 int release(OS* os, Platform* platform, int status) {
+    noteMachineEnd(os);
     delete platform;
     osDestroy(os);
     return status;
@@ -216,8 +230,10 @@ int runSequence() {
         return locked;
     }
     Platform* platform = platInit(os);
+    noteMachineStart(os);
 
     if (platform->identify() == 0) {
+        readMachineFacts(os, nullptr);
         refuseMachine(os);
         return release(os, platform, EXIT_FOREIGN_MACHINE);
     }
@@ -228,6 +244,18 @@ int runSequence() {
     const FlashGuards found = readFlashGuards(os);
     const std::unique_ptr<Chipset> probe(platform->getChipset());
     restoreFlashGuards(os, found);
+    readMachineFacts(os, probe.get());
+
+    // Looking modes first: they write no flash, and a dump keeps the bank as
+    // it was before any update of the same run.
+    if ((flashmode & MODE_INFO) != 0) showInfo(os, probe.get());
+    if ((flashmode & MODE_DUMP) != 0) {
+        const int refused = dumpActiveBank(os, probe.get());
+        if (refused != 0) return release(os, platform, refused);
+    }
+    if ((flashmode & MODE_VERIFY) != 0) {
+        return release(os, platform, verifyBank(os, platform, probe.get()));
+    }
 
     // Modes 1 to 5 also run when no mode switch was given.
     auto wanted = [](unsigned short bit) { return flashmode == 0 || (flashmode & bit) != 0; };
@@ -263,6 +291,7 @@ int runSequence() {
         }
         if (result != 0) {
             std::cerr << "Error during flash process" << std::endl;
+            explainFailedUpdate(os);
             return release(os, platform, result);
         }
         std::cerr << "Flash process completed successfully" << std::endl;
@@ -277,6 +306,7 @@ int runSequence() {
         result = writeBank(os, platform, backup);
         if (result != 0) {
             std::cerr << "Error flashing backup BIOS " << std::endl;
+            explainFailedUpdate(os);
             return release(os, platform, result);
         }
         std::cerr << "Backup  BIOS" << " flashed successfully" << std::endl;

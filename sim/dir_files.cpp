@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "sim/sha256.h"
+#include "tables/sha256.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "sim/firmware_menus.h"
 #include "sim/machine.h"
 #include "sim/models.h"
-#include "sim/sha256.h"
+#include "tables/sha256.h"
 #include "sim/sp_regs.h"
 
 namespace {

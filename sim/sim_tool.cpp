@@ -22,7 +22,7 @@
 #include "sim/dir_files.h"
 #include "sim/machine_dir.h"
 #include "sim/models.h"
-#include "sim/sha256.h"
+#include "tables/sha256.h"
 #include "sim/sim_commands.h"
 #include "sim/sim_faults.h"
 #include "sim/simos.h"

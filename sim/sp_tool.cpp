@@ -13,7 +13,7 @@
 #include "platform/platform.h"
 #include "sim/machine.h"
 #include "sim/machine_dir.h"
-#include "sim/sha256.h"
+#include "tables/sha256.h"
 #include "sim/dir_files.h"
 #include "sim/sim_tool.h"
 #include "sim/simos.h"

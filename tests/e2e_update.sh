@@ -65,7 +65,8 @@ expect_out "Chipset: ICH"
 expect_out "i320.bin: 0 [200000]"
 [ "$(grep -m1 '%$' out.txt)" = "0%" ] || fail "first progress is not 0%"
 part=$'\xFB [WINBOND W25Q16BVSIG]\n\n'
-cmp -s err.txt <(printf '%s%sFlash process completed successfully\n' "$part" "$part") ||
+grep -av '^Summary: wrote the primary bank' err.txt |
+    cmp -s - <(printf '%s%sFlash process completed successfully\n' "$part" "$part") ||
     fail "stderr is $(od -An -c err.txt | tr -s ' \n' ' ')"
 bank_is_new m320 moro320 primary i320.bin --bblk
 bank_is_old m320 backup

@@ -18,7 +18,7 @@ machine h310 moro310
 run_sim h310 --fault hw-cycle-hang -- /p i310.bin
 expect_failed
 expect_err "SPI hardware read cycle at flash address 0x610000 did not complete"
-expect_last_err "Error during flash process"
+expect_err "Error during flash process"
 bank_is_old h310 backup
 machine h320 moro320
 run_sim h320 --fault hw-cycle-hang -- /bb i320.bin
@@ -53,7 +53,7 @@ machine s310 moro310
 run_sim s310 --fault wp-stuck-low -- /p i310.bin
 expect_failed
 expect_err "Flash block protection could not be cleared (status register 0x94); is the flash write-protect line held low?"
-expect_last_err "Error during flash process"
+expect_err "Error during flash process"
 bank_is_old s310 primary backup
 
 # A host bridge of neither generation has no known flash layout: refused.
@@ -61,7 +61,7 @@ machine n310 moro310 --host-bridge 0x12378086
 run_sim n310 -- /p i310.bin
 expect_status 255
 expect_err "No flash range is known for i310.bin on this machine; nothing was written"
-expect_last_err "Error during flash process"
+expect_err "Error during flash process"
 bank_is_old n310 primary backup
 
 # Power lost in the middle of the primary update, on both generations.
