@@ -65,7 +65,7 @@ bool changed() {
 nlohmann::json reportJson(int status) {
     const UpdateStats& s = facts.stats;
     return {
-        {"status", status},
+        {"status", status & 0xFF},  // what the shell sees: -8 ends the process with 248
         {"changed", changed()},
         {"bank", bankJson(facts.bank)},
         {"active_bank", bankJson(facts.activeAtEnd)},
