@@ -57,7 +57,7 @@ constexpr OpcodeNeeds OPCODE_NEEDS[] = {
     {spinor::WREN, false, DataPhase::None, false},
     {spinor::SE, true, DataPhase::None, true},
     {0x52, true, DataPhase::None, true},  // 32 KiB block erase
-    {0xD8, true, DataPhase::None, true},  // 64 KiB block erase
+    {spinor::BE, true, DataPhase::None, true},
     {spinor::CE, false, DataPhase::None, true},
     {spinor::CE_ALT, false, DataPhase::None, true},
     {spinor::RDID, false, DataPhase::FromFlash, false},
@@ -320,6 +320,8 @@ void SpiController::startSoftwareCycle() {
     const uint8_t prefix = regs_[PREOP + ((ssfc & SSFC_SPOP) ? 1 : 0)];
     const bool dataPhase = (ssfc & SSFC_DS) != 0;
     const uint32_t count = ((ssfc & SSFC_DBC_MASK) >> SSFC_DBC_SHIFT) + 1;
+    // Read before the cycle counts as in flight: read() settles cycles.
+    const uint32_t addr = read(FADDR, 4) & FADDR_MASK;
 
     const OpcodeNeeds* needs = findOpcode(opcode);
     const bool misfit = needs && !typeServes(*needs, type, dataPhase);
@@ -339,7 +341,7 @@ void SpiController::startSoftwareCycle() {
     uint64_t t = clock_.ns;
     if (atomic) t = shift(part, t, {prefix}, 0, nullptr);
     std::vector<uint8_t> command{opcode};
-    if (type & OPTYPE_ADDRESS) appendAddress(command, read(FADDR, 4) & FADDR_MASK);
+    if (type & OPTYPE_ADDRESS) appendAddress(command, addr);
     uint32_t readCount = 0;
     if (dataPhase && (type & OPTYPE_WRITE))
         command.insert(command.end(), regs_.begin() + FDATA0, regs_.begin() + FDATA0 + count);
