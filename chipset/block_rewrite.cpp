@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 
 #include "chipset/ich10spi.h"
 #include "chipset/ich10spi_regs.h"
@@ -140,30 +141,39 @@ int ich10spiChipset::rewriteGroup(int first, int count, const uint8_t* wanted, u
     }
 
     for (int i = 0; i < count; ++i) {
-        if (work[i] == BlockWork::Skip) continue;
-        if (work[i] == BlockWork::None) {
-            ++stats.unchangedBlocks;
-            continue;
-        }
-        const s_FlashBlock& block = blocks[first + i];
-        uint8_t* held = current + uint32_t(i) * SPI_FLASH_BLOCK_SIZE;
-        written->push_back(first + i);
-        ++stats.programmedBlocks;
-        int result = 0;
-        if (work[i] == BlockWork::EraseAndProgram) {
-            if (!groupErased) result = eraseBlock(block.address);  // clears the protection first
-            if (result != 0) return result;
-            ++stats.erasedBlocks;
-            stats.erasedBytes += SPI_FLASH_BLOCK_SIZE;
-            std::memset(held, ERASED_BYTE, SPI_FLASH_BLOCK_SIZE);
-        } else {
-            result = DisableBlockProtection();
-            if (result != 0) return result;
-        }
-        result = programChunks(block.address, wanted + uint32_t(i) * SPI_FLASH_BLOCK_SIZE, held);
+        const int result = workBlock(first + i, work[i], groupErased,
+                                     wanted + uint32_t(i) * SPI_FLASH_BLOCK_SIZE,
+                                     current + uint32_t(i) * SPI_FLASH_BLOCK_SIZE, written);
         if (result != 0) return result;
+        // Progress against the whole table, a whole number without a point.
+        std::cout << float(((first + i) * 100 + 100) / blockCount) << "%" << "\r" << std::flush;
     }
     return 0;
+}
+
+// One block's share of the group's work; `held` is what the pre-read found.
+int ich10spiChipset::workBlock(int index, BlockWork work, bool groupErased, const uint8_t* wanted,
+                               uint8_t* held, std::vector<int>* written) {
+    if (work == BlockWork::Skip) return 0;
+    if (work == BlockWork::None) {
+        ++stats.unchangedBlocks;
+        return 0;
+    }
+    const s_FlashBlock& block = blocks[index];
+    written->push_back(index);
+    ++stats.programmedBlocks;
+    int result = 0;
+    if (work == BlockWork::EraseAndProgram) {
+        if (!groupErased) result = eraseBlock(block.address);  // clears the protection first
+        if (result != 0) return result;
+        ++stats.erasedBlocks;
+        stats.erasedBytes += SPI_FLASH_BLOCK_SIZE;
+        std::memset(held, ERASED_BYTE, SPI_FLASH_BLOCK_SIZE);
+    } else {
+        result = DisableBlockProtection();
+        if (result != 0) return result;
+    }
+    return programChunks(block.address, wanted, held);
 }
 
 // Reads back every block the range changed and compares it with the data. A

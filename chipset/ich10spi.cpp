@@ -116,9 +116,6 @@ int ich10spiChipset::program(unsigned int start, unsigned int length, unsigned i
         const int result = rewriteGroup(index, count, data + (blocks[index].address - start),
                                         current.data(), &written);
         if (result != 0) return result;
-        // Progress against the whole table, a whole number without a point.
-        for (int i = index; i < index + count; ++i)
-            std::cout << float((i * 100 + 100) / blockCount) << "%" << "\r" << std::flush;
         index += count;
     }
     return verifyBlocks(written, start, data);

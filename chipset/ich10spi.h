@@ -151,6 +151,8 @@ private:
     BlockWork preRead(uint32_t address, const uint8_t* wanted, uint8_t* current);
     int rewriteGroup(int first, int count, const uint8_t* wanted, uint8_t* current,
                      std::vector<int>* written);
+    int workBlock(int index, BlockWork work, bool groupErased, const uint8_t* wanted,
+                  uint8_t* held, std::vector<int>* written);
     int eraseGroup(uint32_t address, bool* erased);
     int waitSoftwareCycleEnd(const PollBound& bound, const char* what);
     int programChunks(uint32_t address, const uint8_t* wanted, const uint8_t* current);
