@@ -14,24 +14,6 @@ constexpr uint32_t START = 0x100000;  // programmable on an ICH board
 constexpr uint32_t BLOCK = 0x1000;
 constexpr uint32_t CHUNK = 64;
 
-// The opcodes the part saw, with the address of those that carry one.
-struct BusLog {
-    std::vector<std::pair<uint8_t, uint32_t>> commands;
-    bool saw(uint8_t opcode, uint32_t from, uint32_t to) const {
-        for (const auto& c : commands)
-            if (c.first == opcode && c.second >= from && c.second < to) return true;
-        return false;
-    }
-};
-
-void listen(FlashPart& part, BusLog& log) {
-    part.onCommand = [&log](const std::vector<uint8_t>& mosi) {
-        if (mosi.empty()) return;
-        const uint32_t address = mosi.size() >= 4 ? uint32_t(mosi[1]) << 16 | mosi[2] << 8 | mosi[3] : 0;
-        log.commands.push_back({mosi[0], address});
-    };
-}
-
 }  // namespace
 
 TEST(ChipsetRewrite, EachBlockGetsTheLeastWorkThatLeavesTheNewData) {
