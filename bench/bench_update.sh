@@ -79,8 +79,9 @@ notes = []
 if case == "a" and r4k > 0.92: notes.append("above goal 0.92")
 if case == "a" and rb > 1.02: notes.append("above goal 1.02")
 if case == "b" and rr > 1.10: notes.append("above goal 1.10")
-print("%-2s %-8s %10d %9.0f %6s %9.0f %6.3f %7.0f %6.3f %6d %6d %10d %6s %8.1f  %s"
-      % (case, m, virt, sheet4k, "%.3f" % r4k if sheet4k else "-", bound, rb, read, rr,
+print("%-2s %-8s %10d %9.0f %6s %9.0f %6.3f %7.0f %6s %6d %6d %10d %6s %8.1f  %s"
+      % (case, m, virt, sheet4k, "%.3f" % r4k if sheet4k else "-", bound, rb, read,
+         "%.3f" % rr if case == "b" else "-",
          big, small, prog, cpu, int(kib) / 1024, ", ".join(notes)))
 PYEOF
 }
