@@ -13,6 +13,7 @@ class OS;
 struct PollBound;
 struct SpiHwCommand;
 struct FlashPartRow;
+enum class BlockWork : uint8_t;
 
 // One record of the block table.
 struct s_FlashBlock {
@@ -151,8 +152,14 @@ private:
     // Read-before-write (chipset/block_rewrite.cpp).
     int readChunk(uint32_t flashAddress, uint8_t* chunk);
     int programChunk(uint32_t address, const uint8_t* chunk);
-    int readSilently(uint32_t address, uint32_t length, uint8_t* buffer);
-    int rewriteBlock(const s_FlashBlock& block, const uint8_t* wanted, bool* wrote);
+    void readWindow(uint32_t address, uint32_t length, uint8_t* buffer);
+    BlockWork preRead(uint32_t address, const uint8_t* wanted, uint8_t* current);
+    int rewriteGroup(int first, int count, const uint8_t* wanted, uint8_t* current,
+                     std::vector<int>* written);
+    int workBlock(int index, BlockWork work, bool groupErased, const uint8_t* wanted,
+                  uint8_t* held, std::vector<int>* written);
+    int eraseGroup(uint32_t address, bool* erased);
+    int waitSoftwareCycleEnd(const PollBound& bound, const char* what);
     int programChunks(uint32_t address, const uint8_t* wanted, const uint8_t* current);
     int verifyBlocks(const std::vector<int>& written, uint32_t start, const uint8_t* data);
 

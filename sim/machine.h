@@ -53,7 +53,8 @@ public:
     // it rebuilds the legacy BIOS area from its own image.
     void reboot();
 
-    // The CPU's view (no trace, no clock cost: SimOS adds those).
+    // The CPU's view (no trace, no host-call cost: SimOS adds those). A read
+    // through the BIOS window takes its SPI bus time on the clock.
     uint32_t portRead(uint16_t port, unsigned width);  // width 1, 2, 4
     void portWrite(uint16_t port, unsigned width, uint32_t value);
     void memRead(uint32_t addr, uint32_t len, uint8_t* dst);  // any length, spans regions

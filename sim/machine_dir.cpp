@@ -130,6 +130,8 @@ bool saveMachineDir(const std::string& dir, Machine& machine, const MachineRecor
     text << "last_run.erased_bytes: " << record.lastErasedBytes << "\n";
     text << "last_run.programmed_bytes: " << record.lastProgrammedBytes << "\n";
     text << "last_run.status_writes: " << record.lastStatusWrites << "\n";
+    text << "last_run.erases_4k: " << record.lastSectorErases << "\n";
+    text << "last_run.erases_64k: " << record.lastBlockErases << "\n";
     std::string body = text.str();
     body += "checksum: " + sha256Hex(reinterpret_cast<const uint8_t*>(body.data()), body.size()) +
             "\n";
@@ -220,7 +222,11 @@ std::unique_ptr<Machine> loadOnce(const DirHandle& handle, MachineRecord& record
         !optional("spi_lock_down", flag(cfg.spiLockDown)) ||
         !optional("saved_runs", [&](const std::string& v) { return parseUnsigned(v, record.savedRuns); }) ||
         !optional("last_run.status_writes",
-                  [&](const std::string& v) { return parseUnsigned(v, record.lastStatusWrites); })) {
+                  [&](const std::string& v) { return parseUnsigned(v, record.lastStatusWrites); }) ||
+        !optional("last_run.erases_4k",
+                  [&](const std::string& v) { return parseUnsigned(v, record.lastSectorErases); }) ||
+        !optional("last_run.erases_64k",
+                  [&](const std::string& v) { return parseUnsigned(v, record.lastBlockErases); })) {
         fail(error, dir + "/machine.txt: a value is malformed");
         return nullptr;
     }

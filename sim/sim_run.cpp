@@ -103,6 +103,8 @@ bool finishRun(const std::string& ending) {
         run.record.lastErasedBytes = m.bank(0).erasedBytes() + m.bank(1).erasedBytes();
         run.record.lastProgrammedBytes = m.bank(0).programmedBytes() + m.bank(1).programmedBytes();
         run.record.lastStatusWrites = m.bank(0).statusWrites() + m.bank(1).statusWrites();
+        run.record.lastSectorErases = m.bank(0).sectorErases() + m.bank(1).sectorErases();
+        run.record.lastBlockErases = m.bank(0).blockErases() + m.bank(1).blockErases();
         // After a power failure the chipset and the parts have lost their
         // volatile state: the next run finds them as at power-on.
         if (m.powerLost()) m.powerOn();

@@ -119,7 +119,9 @@ int cmdShow(const std::vector<std::string>& args) {
               << "last_run.virtual_ms: " << record.lastRunNs / SIM_NS_PER_MS << "\n"
               << "last_run.erased_bytes: " << record.lastErasedBytes << "\n"
               << "last_run.programmed_bytes: " << record.lastProgrammedBytes << "\n"
-              << "last_run.status_writes: " << record.lastStatusWrites << "\n";
+              << "last_run.status_writes: " << record.lastStatusWrites << "\n"
+              << "last_run.erases_4k: " << record.lastSectorErases << "\n"
+              << "last_run.erases_64k: " << record.lastBlockErases << "\n";
     showServiceProcessor(*m, std::cout);
     return SIM_TOOL_OK;
 }

@@ -116,6 +116,11 @@ bool finishSpRun() {
     std::cout.flush();
     std::fflush(stdout);
     if (g_spRun->host) writeTrace(*g_spRun->host);
+    // The run began at power-on, clock 0, and wrote neither BIOS bank.
+    MachineRecord& r = g_spRun->record;
+    r.lastRunNs = g_spRun->machine->clock().ns;
+    r.lastErasedBytes = r.lastProgrammedBytes = r.lastStatusWrites = 0;
+    r.lastSectorErases = r.lastBlockErases = 0;
     std::string error;
     if (!saveMachineDir(g_spRun->dir, *g_spRun->machine, g_spRun->record, &error)) {
         std::cerr << "lromup-sim: " << error << "\n";

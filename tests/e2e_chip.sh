@@ -82,7 +82,7 @@ for fault in sw-cycle-hang hw-cycle-hang; do
     expect_failed
     expect_err "$(case $fault in
         sw*) echo "Flash chipset could not be identified" ;;
-        *) echo "SPI hardware read cycle at flash address 0x013000 did not complete" ;; esac)"
+        *) echo "SPI hardware erase cycle at flash address 0x013000 did not complete" ;; esac)"
     ms=$("$SIM" show "$fault" | sed -n 's/^last_run.virtual_ms: //p')
     [ "${ms:-999999}" -le 10000 ] || fail "$fault took ${ms:-?} ms of simulated time"
 done

@@ -14,12 +14,13 @@ LROMUP=$1 BUILD=$2
 
 # Cut points: the last operations of the update, which erase and program the
 # sector that holds the trailer (counted from a whole run on a twin machine:
-# one erase per 4 KiB block and one program per 64 bytes written).
+# one per erase of either size and one per 64 bytes programmed).
 ops() {  # MODEL IMAGE: erase and program operations of a boot-block update
     machine "ops$1" "$1"
     run_sim "ops$1" -- /bblk /p "$2"
     "$SIM" show "ops$1" >ops.show
-    echo $(($(sed -n 's/^last_run.erased_bytes: //p' ops.show) / 4096 +
+    echo $(($(sed -n 's/^last_run.erases_4k: //p' ops.show) +
+            $(sed -n 's/^last_run.erases_64k: //p' ops.show) +
             $(sed -n 's/^last_run.programmed_bytes: //p' ops.show) / 64))
 }
 n310=$(ops moro310 i310.bin) n320=$(ops moro320 i320.bin)
