@@ -233,7 +233,7 @@ TEST(SmbiosDump, RawRowsAndFieldsWithoutAValuePrintOnlyTheirLabel) {
         {SmbiosTableBuilder().add(1, 0x100, {1, 2, 0, 0}, {"Maker", "Box"}),
          "\nProductName: Box\nVersion: \nSerial Number: \nUUID: \nWake-up Type: \n"},
         {SmbiosTableBuilder().add(1, 0x100, wakeUp), "\nWake-up Type: \nRaw Data: "},
-        {SmbiosTableBuilder().add(0, 0x10, {0, 0, 0, 0, 0, 0x0F}),
+        {SmbiosTableBuilder().add(0, 0x10, {0, 0, 0, 0, 0, 0x0F, 0}),  // 1 of 8 characteristics bytes
          "\nBIOS ROM Size: 1024K\nBIOS Characteristics: \n"},
     };
     for (const auto& row : rows) {
