@@ -39,18 +39,10 @@ expect_show m330 "sha256.backup=$(sha256sum <b330.bin | cut -d' ' -f1)"
 run_sim m310 --trace t1.txt -- -?
 expect_status 0
 grep -q "^Usage: " out.txt && [ -f t1.txt ] || fail "no usage text or no trace file"
-run_sim m310 -- /p missing.bin
-expect_status 3
 run_sim m330 --trace t2.txt -- /p i330.bin
 expect_status 0
 [ "$(wc -l <t2.txt)" -gt 1000 ] || fail "trace of a flash run is short"
 grep -qx "out 0xcf8 4 0x80000000" t2.txt || fail "trace lacks the host-bridge selection"
-
-# A power cut ends the run at once with status 99 (not a signal status); the machine is saved.
-tool 0 new cut --model moro330
-run_sim cut --fault power-cut@3 -- /p i330.bin
-expect_status 99
-expect_show cut last_run.erased_bytes=4096
 
 # Refusals: usage errors 2, a missing or damaged machine 1, naming the file.
 tool 2 run m310 --fault lightning -- -?
