@@ -27,7 +27,7 @@ struct BoardConfig {
     std::string firmwareMenu = "standard";       // a row of firmwareMenuTable()
     bool biosLockEnable = false;                 // sets BLE in BIOS control
     bool spiLockDown = false;                    // sets FLOCKDN in the SPI controller
-    std::string product;                         // the board's name, SMBIOS type 1 product
+    std::string product = {};                    // the board's name, SMBIOS type 1 product
 };
 
 class Machine {

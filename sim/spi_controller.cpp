@@ -329,6 +329,9 @@ void SpiController::startSoftwareCycle() {
         regs_[SSFS] |= SSFS_FCERR;
         return;
     }
+    // FADDR is taken before the cycle counts as in flight: a read through
+    // read() settles, and would end this cycle before its data exists.
+    const uint32_t addr = read(FADDR, 4) & FADDR_MASK;
     swInFlight_ = true;
     swReadData_.clear();
     if (swCycleHang) {
@@ -339,7 +342,7 @@ void SpiController::startSoftwareCycle() {
     uint64_t t = clock_.ns;
     if (atomic) t = shift(part, t, {prefix}, 0, nullptr);
     std::vector<uint8_t> command{opcode};
-    if (type & OPTYPE_ADDRESS) appendAddress(command, read(FADDR, 4) & FADDR_MASK);
+    if (type & OPTYPE_ADDRESS) appendAddress(command, addr);
     uint32_t readCount = 0;
     if (dataPhase && (type & OPTYPE_WRITE))
         command.insert(command.end(), regs_.begin() + FDATA0, regs_.begin() + FDATA0 + count);
