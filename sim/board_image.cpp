@@ -350,7 +350,10 @@ std::vector<uint8_t> buildNewImage(Machine& machine, ImageKind kind, uint32_t se
     options.crtm = active.size() >= IMAGE_TOP_SIZE &&
                    std::memcmp(active.data() + active.size() - IMAGE_TOP_SIZE + CRTM_OFFSET,
                                CRTM_SIGNATURE, 4) == 0;
+    // The family from the active bank's body, or the other's when that one is damaged.
     std::string version = bodyBiosVersion(active, options.hostBridgeId);
+    if (version.empty())
+        version = bodyBiosVersion(machine.bank(1 - machine.activeBank()).array(), options.hostBridgeId);
     // A new image holds no identity: only the family and the generation matter.
     BoardContents b;
     if (!resolve(options, b, nullptr)) return {};
