@@ -251,6 +251,8 @@ int ich10spiChipset::waitForProgramComplete() { return waitFlashReady(); }
 int ich10spiChipset::waitForEraseComplete() { return waitFlashReady(); }
 
 void ich10spiChipset::eraseChip() {
+    const uint8_t eraseTypes[2] = {uint8_t(SPI_CHIP_ERASE_OPTYPE), uint8_t(SPI_CHIP_ERASE_OPTYPE >> 8)};
+    writeRegBytes(SPI_OPTYPE, eraseTypes, sizeof eraseTypes);
     writeRegBytes(SPI_OPMENU, SPI_MENU_LOW_CHIP_ERASE, sizeof SPI_MENU_LOW_CHIP_ERASE);
     Delay1mSec();
     refreshMenu();
@@ -264,6 +266,8 @@ void ich10spiChipset::eraseChip() {
         ++tries;
         std::printf("retry=%d ", CHIP_ERASE_TRIES - tries);
     }
+    const uint8_t types[2] = {uint8_t(SPI_MENU_OPTYPE), uint8_t(SPI_MENU_OPTYPE >> 8)};
+    writeRegBytes(SPI_OPTYPE, types, sizeof types);
     writeRegBytes(SPI_OPMENU, SPI_MENU_LOW, sizeof SPI_MENU_LOW);
     Delay1mSec();
     refreshMenu();

@@ -130,6 +130,11 @@ constexpr uint8_t SPI_MENU_PREOP[2] = {SPI_OP_WRITE_ENABLE, SPI_OP_WRITE_ENABLE}
 // Menu entries 0..3 while eraseChip runs: entry 2 is the chip erase.
 constexpr uint8_t SPI_MENU_LOW_CHIP_ERASE[4] = {SPI_OP_PAGE_PROGRAM, SPI_OP_READ, SPI_OP_CHIP_ERASE,
                                                 SPI_OP_READ_STATUS};
+// Their types: entry 2 becomes "write, no address", so that the part sees the
+// chip-erase opcode alone (followed by an address it would ignore the command).
+constexpr uint16_t SPI_CHIP_ERASE_OPTYPE =
+    uint16_t((SPI_MENU_OPTYPE & ~optypeEntry(MENU_SECTOR_ERASE, 3)) |
+             optypeEntry(MENU_SECTOR_ERASE, OPTYPE_WRITE_NO_ADDR));
 // readSpiByte's own set-up: only entry 2 (plain read) is used, as a read with address.
 constexpr uint16_t SPI_BYTE_READ_OPTYPE = optypeEntry(MENU_SECTOR_ERASE, OPTYPE_READ_ADDR);
 constexpr uint8_t SPI_MENU_LOW_BYTE_READ[4] = {SPI_OP_NONE, SPI_OP_FAST_READ, SPI_OP_READ,

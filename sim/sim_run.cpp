@@ -167,6 +167,11 @@ int cmdRun(const ToolArgs& args) {
     if (!run.handle.open(run.dir, false, &error)) return toolFailed(error);
     run.machine = loadMachineDir(run.dir, run.record, &error);
     if (!run.machine) return toolFailed(error);
+    // Nothing runs on a machine whose bank did not boot.
+    if (!run.machine->bootFault().empty())
+        return toolFailed(run.dir + " has no running BIOS (" + run.machine->bootFault() +
+                          "): boot the other bank with 'lromup-sim reboot " + run.dir +
+                          " --bank primary|backup'");
     if (!run.tracePath.empty()) {
         run.trace = std::fopen(run.tracePath.c_str(), "w");
         if (!run.trace)

@@ -41,7 +41,7 @@ const char USAGE[] =
     "                          [--force]\n"
     "       lromup-sim image DIR FILE [--whole|--region] [--seed N]\n"
     "       lromup-sim show DIR\n"
-    "       lromup-sim reboot DIR\n"
+    "       lromup-sim reboot DIR [--bank primary|backup]\n"
     "       lromup-sim read DIR primary|backup FILE\n"
     "       lromup-sim run DIR [--trace FILE] [--fault FAULT]... -- ARG...\n";
 
@@ -104,6 +104,7 @@ int cmdShow(const std::vector<std::string>& args) {
               << "jedec_id: " << jedec << "\n"
               << "flash_size: " << hexValue(part.size, 1) << "\n"
               << "active_bank: " << (m->activeBank() ? "backup" : "primary") << "\n"
+              << "boots: " << (m->bootFault().empty() ? "yes" : "no: " + m->bootFault()) << "\n"
               << "flash_wp: " << (m->flashWriteProtectAsserted() ? "low" : "high") << "\n"
               << "eeprom_wp: " << (m->eepromWriteProtectHigh() ? "high" : "low") << "\n"
               << "bios_write_enable: " << (m->biosControl() & BIOS_CNTL_BIOSWE ? 1 : 0) << "\n";

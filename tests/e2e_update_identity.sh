@@ -25,10 +25,10 @@ ops() {  # MODEL IMAGE: erase and program operations of a boot-block update
 }
 n310=$(ops moro310 i310.bin) n320=$(ops moro320 i320.bin)
 carried="The identity blocks of the BIOS bank being replaced are damaged; the running BIOS's copy is carried instead"
-for row in "moro310 i310.bin $n310 direct" "moro310 i310.bin $((n310 - 1)) chg" \
-           "moro320 i320.bin $n320 chg" "moro320 i320.bin $((n320 - 1)) direct"; do
+for row in "moro310 i310.bin $n310 direct" "moro310 i310.bin $n310 chg" \
+           "moro320 i320.bin $n320 chg" "moro320 i320.bin $n320 direct"; do
     read -r model image cut how <<<"$row"
-    dir=c$model-$cut
+    dir=c$model-$how
     machine "$dir" "$model"
     run_sim "$dir" --fault "power-cut@$cut" -- /bblk /p "$image"
     expect_status 99
@@ -46,7 +46,7 @@ done
 # The running BIOS's copy has a blank trailer too: after the cut the update
 # names the lost block and is refused; the bank stays as the cut left it.
 machine ref310 moro310
-tail -c $((0x10000)) ref310.primary.old >shadow.bin
+cp ref310/legacy.bin shadow.bin
 head -c 6 /dev/zero | tr '\0' '\377' | dd of=shadow.bin bs=1 seek=$((0xFFE2)) conv=notrunc 2>/dev/null
 machine x310 moro310 --legacy-area shadow.bin
 run_sim x310 --fault "power-cut@$n310" -- /bblk /p i310.bin
