@@ -339,9 +339,6 @@ void SpiController::startSoftwareCycle() {
         regs_[SSFS] |= SSFS_FCERR;
         return;
     }
-    // FADDR is taken before the cycle counts as in flight: a read through
-    // read() settles, and would end this cycle before its data exists.
-    const uint32_t addr = read(FADDR, 4) & FADDR_MASK;
     swInFlight_ = true;
     swReadData_.clear();
     if (swCycleHang) {
