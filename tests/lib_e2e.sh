@@ -185,6 +185,11 @@ def dirty(path):
     asset, oem = block(img, ASSET_PTR), block(img, OEM_PTR)
     img[asset + 0x0B:asset + 0x2B] = b"J" * 32
     img[oem + 0x07:oem + 0x27] = b"K" * 32
+    # The image checksum still holds: a release image with junk in its blocks.
+    img[-2:] = b"\0\0"
+    total = sum(b << (8 * (i % 4)) for i, b in enumerate(img)) & 0xFFFFFFFF
+    check = (-(total & 0xFFFF) - (total >> 16)) & 0xFFFF
+    img[-2:] = bytes([check & 0xFF, check >> 8])
     with open(path, "wb") as f:
         f.write(img)
 
