@@ -278,6 +278,8 @@ int carryIdentity(OS* os, unsigned char* imageData, uint32_t imageSize,
     const VpdCopy* runningSource = sources.block();
     const VpdCopy* serialSource = sources.field(VPD_SERIAL, VPD_SERIAL_SIZE, "serial number");
     const VpdCopy* mtmSource = sources.field(VPD_MTM, VPD_MTM_SIZE, "machine type/model");
+    const VpdCopy* boardSource =
+        sources.field(VPD_FIELD_1D, VPD_FIELD_1D_SIZE, "11-character board field");
     const VpdCopy* uuidSource = sources.uuid();
     if (runningSource == nullptr) {
         std::cerr << "The running BIOS's VPD block is missing or damaged, and neither the bank "
@@ -324,7 +326,7 @@ int carryIdentity(OS* os, unsigned char* imageData, uint32_t imageSize,
     } else {
         putImageField(image, vpd, VPD_SERIAL, serialSource->block + VPD_SERIAL, VPD_SERIAL_SIZE);
     }
-    putImageField(image, vpd, VPD_FIELD_1D, running + VPD_FIELD_1D, VPD_FIELD_1D_SIZE);
+    putImageField(image, vpd, VPD_FIELD_1D, boardSource->block + VPD_FIELD_1D, VPD_FIELD_1D_SIZE);
 
     unsigned char uuidBytes[UUID_SIZE] = {};
     if (uuid != nullptr) {

@@ -88,11 +88,13 @@ expect_locked() {
     expect_show "$1" "status_register.$3=$lock" flash_wp=low "active_bank=$4"
 }
 
-# imgcheck expect MODEL OLD NEW IMAGE [--bblk] [--no-carry] [--serial S]
+# imgcheck expect MODEL OLD NEW IMAGE [--bblk] [--serial S]
 #          [--mtm M] [--uuid U] [--asset A|none] [--oem O|none]
 #   NEW must be the bank OLD with the blocks the update writes replaced by
 #   IMAGE, the running machine's identity carried into it.
-# imgcheck dirty IMAGE: junk into the image's identity fields and checksums.
+# imgcheck dirty IMAGE: junk into the image's identity fields and checksums
+#   (the image checksum made to hold again).
+# imgcheck seal IMAGE: the image checksum made to hold.
 imgcheck() {
     python3 - "$@" <<'PYEOF'
 import sys
@@ -155,14 +157,13 @@ def expect(model, old, new, image, *opts):
     old, new, image = rd(old), rd(new), rd(image)
     flags, it = set(), iter(opts)
     for o in it:
-        if o in ("--bblk", "--no-carry"):
+        if o == "--bblk":
             flags.add(o)
         else:
             ident[o[2:]] = next(it)
     if len(image) != size:
         return print("image is %#x bytes, the model takes %#x" % (len(image), size)) or 1
-    if "--no-carry" not in flags:
-        carry(image, field, **ident)
+    carry(image, field, **ident)
     lo, hi = bblk if "--bblk" in flags else normal
     lo, hi = max(lo, offset), min(hi, offset + size)
     if lo < hi:
@@ -185,15 +186,19 @@ def dirty(path):
     asset, oem = block(img, ASSET_PTR), block(img, OEM_PTR)
     img[asset + 0x0B:asset + 0x2B] = b"J" * 32
     img[oem + 0x07:oem + 0x27] = b"K" * 32
-    # The image checksum still holds: a release image with junk in its blocks.
+    with open(path, "wb") as f:
+        f.write(img)
+    seal(path)  # a release image with junk in its blocks: its checksum holds
+
+
+def seal(path):
+    img = rd(path)
     img[-2:] = b"\0\0"
-    total = sum(b << (8 * (i % 4)) for i, b in enumerate(img)) & 0xFFFFFFFF
-    check = (-(total & 0xFFFF) - (total >> 16)) & 0xFFFF
-    img[-2:] = bytes([check & 0xFF, check >> 8])
+    img[-2:] = image_checksum(img).to_bytes(2, "little")
     with open(path, "wb") as f:
         f.write(img)
 
 
-sys.exit({"expect": expect, "dirty": dirty}[sys.argv[1]](*sys.argv[2:]))
+sys.exit({"expect": expect, "dirty": dirty, "seal": seal}[sys.argv[1]](*sys.argv[2:]))
 PYEOF
 }
