@@ -48,7 +48,7 @@ guarded d320 0xBC active_bank=backup
 head -c $((0x1FFFFF)) i310.bin >short.bin
 { head -c 16 /dev/zero | tr '\0' '\377'; printf '\331\124'
   head -c $((0x200000 - 18)) /dev/zero | tr '\0' '\377'; } >erased.bin
-{ head -c 16 /dev/urandom; printf '\331\124'; head -c $((0x200000 - 18)) /dev/urandom; } >volume.bin
+volume >volume.bin
 for row in MX25L1606E:moro320:i320.bin W25Q16BV:moro320:i320.bin MX25L3205D:moro320:i320.bin \
            AT26DF321:moro320:i320.bin MX25L6445E:moro310:i310.bin W25Q64:moro310:i310.bin; do
     IFS=: read -r part model image <<<"$row"

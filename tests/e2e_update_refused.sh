@@ -98,7 +98,7 @@ bank_is_new u310 moro310 primary vector310.bin
 # Images that are no BIOS of this family, so that the machine's identity could
 # not be carried into them: a firmware volume of random bytes, a valid image
 # whose checksum does not hold, one whose BIOS version names the other family.
-{ head -c 16 /dev/urandom; printf '\331\124'; head -c $((0x200000 - 18)) /dev/urandom; } >volume.bin
+volume >volume.bin
 cp i320.bin badsum320.bin
 printf '\125' | dd of=badsum320.bin bs=1 seek=$((0x100000)) conv=notrunc 2>/dev/null
 python3 - i320.bin other320.bin <<'PYEOF'

@@ -88,6 +88,14 @@ expect_locked() {
     expect_show "$1" "status_register.$3=$lock" flash_wp=low "active_bank=$4"
 }
 
+# volume: a 2 MiB firmware volume of seeded random bytes with the region mark
+# D9 54 at 0x10 and no BIOS trailer, on standard output.
+volume() {
+    python3 -c 'import random, sys
+b = bytearray(random.Random(17).randbytes(0x200000)); b[16:18] = b"\xd9\x54"
+sys.stdout.buffer.write(b)'
+}
+
 # imgcheck expect MODEL OLD NEW IMAGE [--bblk] [--serial S]
 #          [--mtm M] [--uuid U] [--asset A|none] [--oem O|none]
 #   NEW must be the bank OLD with the blocks the update writes replaced by
