@@ -28,6 +28,12 @@ struct CrtmCopy {
 };
 constexpr CrtmCopy CRTM_COPIES[] = {{0x20000, 0xF0000}, {0x10000, 0x40000}};
 
+// Result of a file shorter than its record.
+constexpr int IMAGE_SHORT = 3;
+// Chipset refusals that come before its first block is touched.
+constexpr int REFUSED_BEFORE_WRITING[] = {IMAGE_SHORT, IDENTITY_LOST, SPI_ERR_NO_OPCODE,
+                                          SPI_ERR_WRONG_PART, SPI_ERR_BIOS_LOCKED};
+
 enum class ReadResult { Ok, OpenFailed, Empty, Short };
 
 // Reads exactly `size` bytes of the named file into buffer, printing the
@@ -87,7 +93,7 @@ void printChipsetGeneration(OS* os) {
 
 int FlashBIOS(OS* os, Platform* platform, int id, const char* label, const char* switchName,
               unsigned char* machineType, unsigned char* serial, unsigned char* assetTag,
-              unsigned char* uuidText) {
+              unsigned char* uuidText, const unsigned char* firstImage) {
     const int bank = platform->getFlashBank();
     s_FlashMap* map = platform->getFlashMap();
 
@@ -119,10 +125,14 @@ int FlashBIOS(OS* os, Platform* platform, int id, const char* label, const char*
         }
         std::unique_ptr<unsigned char[]> image(new unsigned char[file->size]);
 
-        switch (readImageFile(file->name, image.get(), file->size)) {
-            case ReadResult::Ok: break;
-            case ReadResult::Short: return 3;
-            default: return -1;
+        if (index == 0 && firstImage != nullptr) {
+            std::memcpy(image.get(), firstImage, file->size);
+        } else {
+            switch (readImageFile(file->name, image.get(), file->size)) {
+                case ReadResult::Ok: break;
+                case ReadResult::Short: return IMAGE_SHORT;
+                default: return -1;
+            }
         }
 
         if (index == 0) {
@@ -167,4 +177,10 @@ int FlashBIOS(OS* os, Platform* platform, int id, const char* label, const char*
         platform->setFlashBank(bank);
     }
     return 0;
+}
+
+bool refusedBeforeWriting(int result) {
+    for (int refused : REFUSED_BEFORE_WRITING)
+        if (result == refused) return true;
+    return false;
 }

@@ -135,12 +135,18 @@ void noteImageFile(const char* name) {
     facts.imageSha256 = hex;
 }
 
+// Lines are sensed only on a machine whose GPIO base was found usable: a
+// bogus base would point these reads at other devices.
+static bool linesSensed = false;
+
 void noteMachineStart(OS* os) {
+    linesSensed = true;
     facts.activeAtStart = facts.activeAtEnd = senseActiveBank(os) != 0;
     facts.eepromAtStart = facts.eepromAtEnd = eepromLineLevel(os);
 }
 
 void noteMachineEnd(OS* os) {
+    if (!linesSensed) return;
     facts.activeAtEnd = senseActiveBank(os) != 0;
     facts.eepromAtEnd = eepromLineLevel(os);
 }

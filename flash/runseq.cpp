@@ -7,10 +7,12 @@
 #include <memory>
 #include <vector>
 
+#include "chipset/chipset_bases.h"
 #include "chipset/flash_guards.h"
 #include "chipset/ich10spi.h"
 #include "flash/exit_status.h"
 #include "flash/flashbios.h"
+#include "flash/image_family.h"
 #include "flash/image_file.h"
 #include "flash/inspect.h"
 #include "flash/machine_lock.h"
@@ -79,6 +81,7 @@ struct BankUpdate {
     int id;
     const char* label;
     const char* switchName;
+    unsigned short regionBit;  // of image_bios_type
 };
 
 // The file's length, and its first `limit` bytes (fewer when it is shorter)
@@ -97,10 +100,9 @@ long readImage(const char* name, size_t limit, std::vector<unsigned char>& image
 // An update that would write no block at all, or an image that cannot boot
 // where it is written, is refused here, before the bank is switched.
 int checkWrite(const Chipset* probe, const s_FirmwareFile& file,
-               const std::vector<unsigned char>& image) {
-    // No probe: the update reports the unidentified chipset itself; no range
-    // known: it reports that with its own message.
-    if (probe == nullptr || file.size == 0) return 0;
+               const std::vector<unsigned char>& image, int family) {
+    // No range known: the update reports that with its own message.
+    if (file.size == 0) return 0;
     // A part of another size than the map's would make the plan below look
     // at the wrong blocks: name the part first.
     if (const auto* spi = dynamic_cast<const ich10spiChipset*>(probe)) {
@@ -121,6 +123,13 @@ int checkWrite(const Chipset* probe, const s_FirmwareFile& file,
         std::fprintf(stderr, "%s cannot boot: %s; nothing was written\n", file.name, why);
         return EXIT_IMAGE_CANNOT_BOOT;
     }
+    if (const char* why = notFamilyImageReason(image.data(), image.size(), family)) {
+        std::fprintf(stderr,
+                     "%s is not a BIOS for this machine: %s; nothing was written and the active "
+                     "bank was not changed.\nNote: %s.\n",
+                     file.name, why, familyImageDescription());
+        return EXIT_NOT_FAMILY_IMAGE;
+    }
     return 0;
 }
 
@@ -129,11 +138,19 @@ void explainImageSize(const char* name, long length, long expected) {
                    "made for this machine", name, length, expected);
 }
 
-// Points the description's file record at the user's file and checks the
-// file for the family and for what would be written. Returns 0 to go on, or
-// the status to end with.
-int checkImage(OS* os, Platform* platform, const Chipset* probe, const BankUpdate& update) {
+// Points the description's file record at the user's file, reads the file
+// once into image (what will be written, the record's size) and checks it for
+// the family and for what would be written. Returns 0 to go on, or the status
+// to end with.
+int checkImage(OS* os, Platform* platform, const Chipset* probe, const BankUpdate& update,
+               std::vector<unsigned char>& image) {
     s_FlashMap* map = platform->getFlashMap();
+    // A map without the description: the lookup's own messages and status,
+    // before the bank is switched.
+    if (map->descriptionCount <= update.descriptionIndex ||
+        map->descriptions[update.descriptionIndex]->id != unsigned(update.id)) {
+        FindFirmware(os, platform, unsigned(update.id), update.label, update.switchName);
+    }
     s_FirmwareFile* file = map->descriptions[update.descriptionIndex]->files[0];
     file->name = update.fileName;
     std::cout << "The ROM file name is: " << file->name << std::endl;
@@ -141,7 +158,6 @@ int checkImage(OS* os, Platform* platform, const Chipset* probe, const BankUpdat
     char model[PLATFORM_TEXT_SIZE] = {};
     const int family = identify_plat(os, model);
 
-    std::vector<unsigned char> image;  // the part of the file that would be written
     const long length = readImage(file->name, file->size, image);
     if (length < 0) {
         const int error = errno;
@@ -164,13 +180,34 @@ int checkImage(OS* os, Platform* platform, const Chipset* probe, const BankUpdat
         explainImageSize(file->name, length, IMAGE_SIZE_62QM);
         return EXIT_IMAGE_SIZE;
     }
-    return checkWrite(probe, *file, image);
+    // Found before the bank is switched: the update would end with it at once.
+    if (probe == nullptr) {
+        std::cerr << "Flash chipset could not be identified" << std::endl;
+        return EXIT_NO_CHIPSET;
+    }
+    // No range known: the update reports that with its own message.
+    if (file->size == 0) return 0;
+    if (image.size() < file->size) {
+        std::cerr << "Error reading " << file->name << std::endl;
+        return EXIT_IMAGE_UNUSABLE;
+    }
+    // The flash map was laid out from the mark the switch scan read: a file
+    // replaced since then is not the one the map describes.
+    if (hasRegionMark(image.data(), image.size()) !=
+        ((image_bios_type & update.regionBit) != 0)) {
+        std::cerr << file->name << " changed while the updater was reading it; nothing was "
+                  << "written" << std::endl;
+        return EXIT_IMAGE_UNUSABLE;
+    }
+    return checkWrite(probe, *file, image, family);
 }
 
-// Makes the bank of the update the active one and writes the image into it.
-// The part written ends locked by the update; whatever else the update opened
-// is put back as it was found, and on a failure the part's protection too.
-int writeBank(OS* os, Platform* platform, const BankUpdate& update) {
+// Makes the bank of the update the active one and writes the checked image
+// into it. The part written ends locked by the update; whatever else the
+// update opened is put back as it was found, and on a failure the part's
+// protection too.
+int writeBank(OS* os, Platform* platform, const BankUpdate& update,
+              const std::vector<unsigned char>& image) {
     const bool backupActive = ReadActiveBIOS(os) != 0;
     const bool switched = backupActive != update.wantBackupActive;
     if (switched) {
@@ -179,12 +216,12 @@ int writeBank(OS* os, Platform* platform, const BankUpdate& update) {
     const FlashGuards found = readFlashGuards(os);
     runFacts().bank = update.wantBackupActive ? 1 : 0;
     const int result = FlashBIOS(os, platform, update.id, update.label, update.switchName,
-                                 nullptr, nullptr, nullptr, nullptr);
+                                 nullptr, nullptr, nullptr, nullptr, image.data());
     if (result != 0) {
         restoreFlashGuards(os, found);
-        // Refused for want of an intact identity: nothing was written, and the
-        // bank just made active is the damaged one. Boot from the other again.
-        if (result == IDENTITY_LOST && switched) {
+        // Refused before anything was written: the machine boots the bank it
+        // booted before the run.
+        if (refusedBeforeWriting(result) && switched) {
             change_pb_gpio(os);
         }
     } else {
@@ -230,21 +267,32 @@ int runSequence() {
         return locked;
     }
     Platform* platform = platInit(os);
-    noteMachineStart(os);
 
     if (platform->identify() == 0) {
         readMachineFacts(os, nullptr);
         refuseMachine(os);
         return release(os, platform, EXIT_FOREIGN_MACHINE);
     }
+    // With a base register that points nowhere every GPIO or SPI access
+    // would land on other devices: nothing is touched, and every mode that
+    // would write is refused.
+    const bool basesUsable = chipsetBasesUsable(os);
+    if (basesUsable) noteMachineStart(os);
     // The probe builds and identifies the chipset, which opens the guards of
     // the active part; they go back at once, so that a run that writes
     // nothing leaves them as it found them. Its block table tells what each
     // update would write.
-    const FlashGuards found = readFlashGuards(os);
-    const std::unique_ptr<Chipset> probe(platform->getChipset());
-    restoreFlashGuards(os, found);
+    std::unique_ptr<Chipset> probe;
+    if (basesUsable) {
+        const FlashGuards found = readFlashGuards(os);
+        probe.reset(platform->getChipset());
+        restoreFlashGuards(os, found);
+    }
     readMachineFacts(os, probe.get());
+    // The looking modes sense the bank line and read both parts: refused too.
+    if (!basesUsable && (flashmode & (MODE_INFO | MODE_DUMP | MODE_VERIFY)) != 0) {
+        return release(os, platform, EXIT_BAD_CHIPSET_BASE);
+    }
 
     // Looking modes first: they write no flash, and a dump keeps the bank as
     // it was before any update of the same run.
@@ -259,6 +307,13 @@ int runSequence() {
 
     // Modes 1 to 5 also run when no mode switch was given.
     auto wanted = [](unsigned short bit) { return flashmode == 0 || (flashmode & bit) != 0; };
+    // The platform report ends the run before the updates.
+    const bool writes = wanted(MODE_CHANGE_BANK) || wanted(MODE_LOCK_EEPROM) ||
+                        wanted(MODE_UNLOCK_EEPROM) ||
+                        (!wanted(MODE_PLATFORM) && (flashmode & (MODE_PRIMARY | MODE_BACKUP)) != 0);
+    if (!basesUsable && writes) {
+        return release(os, platform, EXIT_BAD_CHIPSET_BASE);
+    }
 
     if (wanted(MODE_CHANGE_BANK)) {
         changeBootBank(os);
@@ -282,12 +337,13 @@ int runSequence() {
             result = GetVPDInfo(os, platform);
         } else {
             const BankUpdate primary{PRIMARY_DESCRIPTION_INDEX, PBIOS_FNAME, false, 0, "BIOS",
-                                     nullptr};
-            const int refused = checkImage(os, platform, probe.get(), primary);
+                                     nullptr, IMAGE_PRIMARY_REGION};
+            std::vector<unsigned char> image;
+            const int refused = checkImage(os, platform, probe.get(), primary, image);
             if (refused != 0) {
                 return release(os, platform, refused);
             }
-            result = writeBank(os, platform, primary);
+            result = writeBank(os, platform, primary, image);
         }
         if (result != 0) {
             std::cerr << "Error during flash process" << std::endl;
@@ -298,12 +354,13 @@ int runSequence() {
     }
     if ((flashmode & MODE_BACKUP) != 0) {
         const BankUpdate backup{BACKUP_DESCRIPTION_INDEX, BBIOS_FNAME, true, 1, "Backup BIOS",
-                                "-2"};
-        const int refused = checkImage(os, platform, probe.get(), backup);
+                                "-2", IMAGE_BACKUP_REGION};
+        std::vector<unsigned char> image;
+        const int refused = checkImage(os, platform, probe.get(), backup, image);
         if (refused != 0) {
             return release(os, platform, refused);
         }
-        result = writeBank(os, platform, backup);
+        result = writeBank(os, platform, backup, image);
         if (result != 0) {
             std::cerr << "Error flashing backup BIOS " << std::endl;
             explainFailedUpdate(os);

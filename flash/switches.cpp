@@ -20,9 +20,6 @@ constexpr const char* VERSION = "1.11";
 // Firmware-volume header mark that tells an image of the BIOS region alone
 // from a full flash image: the first two bytes of the firmware file system
 // GUID, which the volume header carries at offset 0x10.
-constexpr unsigned int REGION_MARK_OFFSET = 0x10;
-constexpr unsigned char REGION_MARK_0 = 0xD9;
-constexpr unsigned char REGION_MARK_1 = 0x54;
 constexpr std::size_t REGION_PROBE_SIZE = 32;  // bytes read from the head of the file
 
 enum class SwitchKind { Image, Mode, Help, BootBlock, Output, Verify };
@@ -92,8 +89,7 @@ const SwitchRow* findSwitch(const char* argument) {
 bool hasRegionMark(std::FILE* file) {
     unsigned char head[REGION_PROBE_SIZE] = {};  // bytes past a short file read as 0
     std::size_t got = std::fread(head, 1, sizeof head, file);
-    return got > REGION_MARK_OFFSET + 1 && head[REGION_MARK_OFFSET] == REGION_MARK_0 &&
-           head[REGION_MARK_OFFSET + 1] == REGION_MARK_1;
+    return ::hasRegionMark(head, got);
 }
 
 // Records one image file; returns SCAN_CONTINUE or the exit status.

@@ -86,11 +86,19 @@ for args in "/p i310.bin" "/plat"; do
 done
 bank_is_old f999 primary backup
 
-# An unknown flash part: the chipset is not identified, status 255.
+# An unknown flash part: the chipset is not identified, status 255, found
+# before the bank is switched; the part's status, the line and BIOSWE as found.
 machine u310 moro310 --part unknown
-run_sim u310 -- /p i310.bin
-expect_status 255
-expect_last_err "Flash chipset could not be identified"
+"$SIM" show u310 | grep '^status_register' | sed 's/: /=/' >u310.found
+for args in "/p i310.bin" "/bb i310.bin"; do
+    # shellcheck disable=SC2086
+    run_sim u310 -- $args
+    expect_status 255
+    expect_out "Chipset ID incorrect! 00 00 00"
+    expect_last_err "Flash chipset could not be identified"
+    # shellcheck disable=SC2046
+    expect_show u310 active_bank=primary flash_wp=low bios_write_enable=0 $(cat u310.found)
+done
 bank_is_old u310 primary backup
 
 # The real binary on this host (no /dev/mem): a clear refusal, no hang.

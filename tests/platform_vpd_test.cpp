@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/vpd.h"
 #include "platform/x86qm.h"
 #include "platform_board.h"
 #include "sim/board_image.h"
@@ -92,6 +93,8 @@ protected:
 // from a signed block); either way every checksum is fixed.
 TEST_F(ModifyImage, CarriesRunningItemsOrMergesNewOnesAndFixesAllChecksums) {
     runningVpd()[5] = 0x40;  // the checksum covers more than the named fields
+    runningVpd()[0x2F] = 0;
+    runningVpd()[0x2F] = static_cast<uint8_t>(-sum8(runningVpd() + 0x0D, 0x40 - 0x0D));
     const std::vector<uint8_t> blank = image;
     EXPECT_EQ(modify(), "");
     expectImage(blank, "7ABC1D2", "S1X2Y3Z", runningUuid, "ASSET-0042", "Running OEM text");
@@ -109,29 +112,48 @@ TEST_F(ModifyImage, CarriesRunningItemsOrMergesNewOnesAndFixesAllChecksums) {
     expectImage(blank, "ABC", "S12", bytes, "NEWTAG", nullptr);
 }
 
-// The running block is searched for at offsets 0 to 0x2B of its window; without
-// it the image is left exactly as read, whatever new values are given.
-TEST_F(ModifyImage, RunningVpdFoundUpToOffset2BElseImageUnchanged) {
+// The running block is searched for at offsets 0 to 0x2B of its window and
+// trusted when its checksum holds; without it the identity comes from an
+// intact copy (the shadow's own block first), and with none anywhere the image
+// is left exactly as read, whatever new values are given.
+TEST_F(ModifyImage, RunningVpdFoundUpToOffset2BElseAnIntactCopyElseRefused) {
+    // Moving the block about wipes the shadow's trailer too: the copy of the
+    // bank being replaced is the first intact one.
+    const char* const fromCopy =
+        "The running BIOS's VPD block is missing or damaged; the copy in the bank being replaced "
+        "is carried instead\n";
     const struct {
         uint32_t k;
-        bool signature, found;
-    } cases[] = {{0, true, true}, {0x2B, true, true}, {0x2C, true, false}, {0x2B, false, false}};
+        uint8_t signature;
+        bool checksumHolds;
+        const char* out;
+    } cases[] = {{0, 0xAA, true, ""},        {0x2B, 0xAA, true, ""},        {0x2C, 0xAA, true, fromCopy},
+                 {0x2B, 0x00, true, fromCopy}, {0x10, 0xAA, false, fromCopy}};
     const std::vector<uint8_t> blank = image;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.k);
         image = blank;
         moveRunningVpd(c.k);
-        runningVpd()[0] = c.signature ? 0xAA : 0x00;
-        if (c.found) {
-            modify();
-            EXPECT_EQ(std::string(reinterpret_cast<char*>(vpd) + 0x16, 7), "S1X2Y3Z");
-            EXPECT_TRUE(std::equal(runningUuid, runningUuid + 16, record + 9));
-        } else {
-            s_UUIDStruc uuid{};
-            EXPECT_EQ(modify(ownedText("ABC"), ownedText("S1"), ownedText("TAG"), &uuid), "");
-            EXPECT_TRUE(image == blank);
-        }
+        runningVpd()[0] = c.signature;
+        runningVpd()[0x2F] ^= c.checksumHolds ? 0 : 1;
+        EXPECT_EQ(modify(), c.out);
+        EXPECT_EQ(platform.modifyImageResult(), 0);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(vpd) + 0x16, 7), "S1X2Y3Z");
+        EXPECT_TRUE(std::equal(runningUuid, runningUuid + 16, record + 9));
     }
+    // No intact VPD block in the shadow nor in either bank either.
+    machine->legacyArea()[IMAGE_VPD_BLOCK] = 0;
+    for (int b = 0; b < 2; ++b) {
+        std::vector<uint8_t>& bank = machine->bank(b).array();
+        bank[bank.size() - IMAGE_TOP_SIZE + IMAGE_VPD_BLOCK] = 0;
+    }
+    image = blank;
+    s_UUIDStruc uuid{};
+    testing::internal::CaptureStderr();
+    modify(ownedText("ABC"), ownedText("S1"), ownedText("TAG"), &uuid);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("nothing was written"), std::string::npos);
+    EXPECT_EQ(platform.modifyImageResult(), IDENTITY_LOST);
+    EXPECT_TRUE(image == blank);
 }
 
 // Arbitrary trailers, record lengths and running pointers: nothing is ever
