@@ -76,8 +76,10 @@ constexpr uint8_t RESET_JUMP[5] = {0xEA, 0x5B, 0xE0, 0x00, 0xF0};
 constexpr char BODY_SIGNATURE[] = "_BODY_";
 constexpr uint32_t BODY_COVERED = 0x08;      // u32: bytes from the record's start it covers
 constexpr uint32_t BODY_SUM = 0x0C;          // u32: byte sum of [record + BODY_RECORD_SIZE, + covered)
-constexpr uint32_t BODY_VERSION = 0x10;      // NUL-padded BIOS version
-constexpr uint32_t BODY_VERSION_SIZE = 0x20;
+// The version follows a NUL (byte 0x10), as version strings stand in the
+// firmware's own tables, so a search for NUL + family finds it.
+constexpr uint32_t BODY_VERSION = 0x11;      // NUL-padded BIOS version
+constexpr uint32_t BODY_VERSION_SIZE = 0x1F;
 constexpr uint32_t BODY_RECORD_SIZE = 0x40;
 constexpr uint32_t BODY_FROM_REGION = 0x10000;  // the body starts this far into the BIOS region
 constexpr char BOOT_BLOCK_SIGNATURE[] = "_BOOTBLK";
