@@ -7,13 +7,12 @@
 #include "sim/dir_files.h"
 #include "sim/machine.h"
 #include "sim/machine_dir.h"
-#include "sim/sim_tool.h"
+#include "sim/sim_commands.h"
+#include "sim/tool_report.h"
+#include "sim/tool_request.h"
 
-int simRebootMain(const std::vector<std::string>& args) {
-    if (args.size() != 1) {
-        std::cerr << "lromup-sim: reboot: needs exactly DIR\n";
-        return SIM_TOOL_USAGE;
-    }
+int cmdReboot(const ToolRequest& request) {
+    const std::vector<std::string>& args = request.operands;
     // Rebooting writes the machine: never while a run owns it.
     std::string error;
     DirHandle dir;
@@ -28,6 +27,8 @@ int simRebootMain(const std::vector<std::string>& args) {
     MachineRecord record;
     std::unique_ptr<Machine> machine = lock.held() ? loadMachineDir(args[0], record, &error) : nullptr;
     if (machine) {
+        // request.bootBank (--bank) is the bank-select jumper's setting for
+        // this power-on; the board model does not model the jumper yet.
         machine->reboot();
         if (saveMachineDir(args[0], *machine, record, &error)) return SIM_TOOL_OK;
     }
