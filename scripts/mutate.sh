@@ -27,7 +27,7 @@ rewrite-equal-skip | chipset/block_rewrite.cpp | if (std::memcmp(current, wanted
 rewrite-bit-test | chipset/block_rewrite.cpp | (current[i] & wanted[i]) != wanted[i] | (current[i] & wanted[i]) != current[i]
 rewrite-ff-chunk-skip | chipset/block_rewrite.cpp | SPI_FDATA_SIZE) == 0) continue; | SPI_FDATA_SIZE) == 0 && false) continue;
 rewrite-erase-skipped | chipset/block_rewrite.cpp | if (work == BlockWork::EraseAndProgram) { | if (false) {
-verify-247 | chipset/block_rewrite.cpp | if (readBack[i] == expected[i]) continue; | continue;
+verify-247 | chipset/block_rewrite.cpp | if (readBack[i] == expected[i]) continue; | if (readBack[i] == expected[i] || true) continue;
 h8-checksum-sign | os/linh8.cpp | return static_cast<unsigned char>(-sum); | return static_cast<unsigned char>(sum);
 h8-checksum-check | os/linh8.cpp | if (sum != 0) { | if (false) {
 ipmi-driver-version | os/sp6_openipmi.cpp | return numberOf(major) >= IPMI_MIN_DRIVER_MAJOR; | return numberOf(major) > IPMI_MIN_DRIVER_MAJOR;
