@@ -23,16 +23,16 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 # when the code moves, the mutation stops with an error instead of testing
 # nothing.
 MUTATIONS=$(cat <<'EOF'
-rewrite-equal-skip | chipset/block_rewrite.cpp | if (std::memcmp(current, wanted, size) == 0) return | if (false) return
+rewrite-equal-skip | chipset/block_rewrite.cpp | if (std::memcmp(current, wanted, size) == 0) return | if (std::memcmp(current, wanted, size) == 0 && false) return
 rewrite-bit-test | chipset/block_rewrite.cpp | (current[i] & wanted[i]) != wanted[i] | (current[i] & wanted[i]) != current[i]
 rewrite-ff-chunk-skip | chipset/block_rewrite.cpp | SPI_FDATA_SIZE) == 0) continue; | SPI_FDATA_SIZE) == 0 && false) continue;
-rewrite-erase-skipped | chipset/block_rewrite.cpp | if (work == BlockWork::EraseAndProgram) { | if (false) {
+rewrite-erase-skipped | chipset/block_rewrite.cpp | if (work == BlockWork::EraseAndProgram) { | if (work == BlockWork::EraseAndProgram && false) {
 verify-247 | chipset/block_rewrite.cpp | if (readBack[i] == expected[i]) continue; | if (readBack[i] == expected[i] || true) continue;
 h8-checksum-sign | os/linh8.cpp | return static_cast<unsigned char>(-sum); | return static_cast<unsigned char>(sum);
-h8-checksum-check | os/linh8.cpp | if (sum != 0) { | if (false) {
+h8-checksum-check | os/linh8.cpp | if (sum != 0) { | if (sum != 0 && false) {
 ipmi-driver-version | os/sp6_openipmi.cpp | return numberOf(major) >= IPMI_MIN_DRIVER_MAJOR; | return numberOf(major) > IPMI_MIN_DRIVER_MAJOR;
-ipmi-banner-words | os/sp6_openipmi.cpp | std::strcmp(got, word) != 0) return false; | false) return false;
-sp-erased-block-skip | chipset/splpc.cpp | if (allErased(data, SP_PROGRAM_BLOCK)) { | if (false) {
+ipmi-banner-words | os/sp6_openipmi.cpp | std::strcmp(got, word) != 0) | (std::strcmp(got, word) != 0 && false))
+sp-erased-block-skip | chipset/splpc.cpp | if (allErased(data, SP_PROGRAM_BLOCK)) { | if (allErased(data, SP_PROGRAM_BLOCK) && false) {
 sp-block-verify | chipset/splpc.cpp | return std::memcmp(readBack, data, SP_PROGRAM_BLOCK) == 0 ? 1 : 0; | return 1;
 sp-kernel-area | chipset/splpc.cpp | if (address < long(SP_APP_START) || | if (
 sp-reerase-between-attempts | chipset/splpc.cpp | if (!failed) break;\n        StartFlash(); | if (!failed) break;
@@ -43,19 +43,19 @@ sp-compare-read-address | flash/flashsp.cpp | ReadFirmwareBlock(long(address), |
 sp-status-255 | flash/flashsp.cpp | EXIT_SP_UPDATE_FAILED = 255; | EXIT_SP_UPDATE_FAILED = 253;
 status-1-no-physical-memory | os/linmem.cpp | EXIT_NO_PHYS_MEM = 1; | EXIT_NO_PHYS_MEM = 2;
 status-1-lock-not-permitted | flash/machine_lock.cpp | return EXIT_NOT_PRIVILEGED; | return EXIT_MACHINE_LOCKED;
-status-2-unknown-switch | flash/switches.cpp | if (row == nullptr) { | if (false) {
+status-2-unknown-switch | flash/switches.cpp | if (row == nullptr) { | if (row == nullptr && false) {
 status-3-name-too-long | flash/switches.cpp | if (std::strlen(name) >= FNAME_SIZE) { | if (std::strlen(name) > FNAME_SIZE) {
-status-3-not-regular | flash/switches.cpp | if (opened.notRegular != nullptr) { | if (false) {
-status-4-size-61qm | flash/runseq.cpp | if (family == MODEL_61QM && length != IMAGE_SIZE_61QM) { | if (false) {
-status-4-size-62qm | flash/runseq.cpp | if (family == MODEL_62QM && length != IMAGE_SIZE_62QM) { | if (false) {
-status-5-foreign-machine | flash/runseq.cpp | if (platform->identify() == 0) { | if (false) {
+status-3-not-regular | flash/switches.cpp | if (opened.notRegular != nullptr) { | if (opened.notRegular != nullptr && false) {
+status-4-size-61qm | flash/runseq.cpp | && length != IMAGE_SIZE_61QM) { | && length != IMAGE_SIZE_61QM && false) {
+status-4-size-62qm | flash/runseq.cpp | && length != IMAGE_SIZE_62QM) { | && length != IMAGE_SIZE_62QM && false) {
+status-5-foreign-machine | flash/runseq.cpp | if (platform->identify() == 0) { | if (platform->identify() == 0 && false) {
 status-6-nothing-to-write | flash/runseq.cpp | return EXIT_NOTHING_TO_WRITE; | return 0;
 status-7-cannot-boot | flash/runseq.cpp | return EXIT_IMAGE_CANNOT_BOOT; | return 0;
 status-8-identity-lost | platform/vpd.cpp | return IDENTITY_LOST; | return 0;
 status-75-machine-locked | flash/machine_lock.cpp | return EXIT_MACHINE_LOCKED; | return 0;
 status-248-bios-locked | chipset/spi_preflight.cpp | if (control & BIOS_CNTL_BIOSWE) return 0; | return 0;
 status-249-wrong-part | chipset/spi_preflight.cpp | result = SPI_ERR_WRONG_PART; | result = 0;
-status-250-no-write-status | chipset/spi_preflight.cpp | if (!resolveSpiOp(menu, *op, &record)) { | if (false) {
+status-250-no-write-status | chipset/spi_preflight.cpp | if (!resolveSpiOp(menu, *op, &record)) { | if (!resolveSpiOp(menu, *op, &record) && false) {
 status-251-protection-kept | chipset/ich10spi.cpp | return SPI_ERR_PROTECTED; | return 0;
 status-252-fcerr | chipset/spi_cycle.cpp | return SPI_ERR_REFUSED; | return 0;
 status-254-no-firmware | platform/platform.cpp | EXIT_NO_FIRMWARE_DESCRIPTION = 254; | EXIT_NO_FIRMWARE_DESCRIPTION = 253;
@@ -63,7 +63,7 @@ status-255-no-chipset | platform/vpd.cpp | EXIT_NO_CHIPSET = 255; | EXIT_NO_CHIP
 guard-after-probe | flash/runseq.cpp | probe(platform->getChipset());\n    restoreFlashGuards(os, found); | probe(platform->getChipset());
 guard-after-failed-update | flash/runseq.cpp | if (result != 0) {\n        restoreFlashGuards(os, found); | if (result != 0) {
 guard-bioswe-after-update | flash/runseq.cpp | } else {\n        restoreBiosControl(os, found); | } else {
-guard-bank-back-on-refusal | flash/runseq.cpp | if (result == IDENTITY_LOST && switched) { | if (false) {
+guard-bank-back-on-refusal | flash/runseq.cpp | if (result == IDENTITY_LOST && switched) { | if (result == IDENTITY_LOST && switched && false) {
 guard-status-register | chipset/flash_guards.cpp | restoreStatus(os, found);\n | \n
 guard-write-protect-line | chipset/flash_guards.cpp | restoreWriteProtectLine(os, found);\n | \n
 guard-bios-control | chipset/flash_guards.cpp | restoreBiosControl(os, found);\n} | }
