@@ -28,7 +28,7 @@ bool holdsNothing(const DirHandle& dir, std::string* error) {
 
 int cmdNew(const ToolRequest& request) {
     std::string error;
-    std::unique_ptr<Machine> m = buildMachine(request.machine, &error);
+    std::unique_ptr<Machine> m = buildMachine(request, &error);
     if (!m) return toolUsage("new: " + error);
     applySpNewOptions(*m, request.spKernel, request.spBuildGiven, request.spBuild);
 
@@ -49,7 +49,7 @@ int cmdNew(const ToolRequest& request) {
                                         : error);
     }
     MachineRecord record;
-    record.model = request.machine.model;
+    record.model = request.model;
     if (!saveMachineDir(dir, *m, record, &error))
         return toolFailed(error);
     return SIM_TOOL_OK;

@@ -43,144 +43,114 @@ const CommandRow COMMANDS[] = {
 };
 
 // Checks and stores one option's value ("" for a flag that takes none);
-// returns SIM_TOOL_OK or the status to end with, the reason in *why.
+// returns SIM_TOOL_OK or the status to end with, the reason in *why (none:
+// the value is not one the row's value names).
 using ApplyOption = int (*)(ToolRequest& r, const std::string& value, std::string* why);
 
-// An option stores its value as given in `text`, sets `flag`, or goes through
-// `apply`, which checks it.
 struct OptionRow {
     const char* command;
     const char* flag;
     const char* value;  // the value's name in the usage; nullptr: takes none
     bool repeats;       // may be given more than once
     ApplyOption apply;
-    std::string MachineOptions::*text = nullptr;
-    bool MachineOptions::*set = nullptr;
 };
 
-int refuse(std::string* why, const std::string& text) {
-    *why = text;
-    return SIM_TOOL_USAGE;
-}
-int setText(std::string& field, const std::string& value) {
-    field = value;
+template <auto field>
+int text(ToolRequest& r, const std::string& v, std::string*) {
+    r.*field = v;
     return SIM_TOOL_OK;
 }
-int setFlag(bool& field) {
-    field = true;
+template <auto field, auto value = true>
+int set(ToolRequest& r, const std::string&, std::string*) {
+    r.*field = value;
     return SIM_TOOL_OK;
 }
-int setSeed(ToolRequest& r, const std::string& v, std::string* why) {
-    uint64_t seed = 0;
-    if (!parseUnsigned(v, seed) || seed > 0xFFFFFFFFu)
-        return refuse(why, "--seed takes a number, not '" + v + "'");
-    r.seed = uint32_t(seed);
+// A name that find() knows (a row of one of the board's tables).
+template <auto field, auto find>
+int known(ToolRequest& r, const std::string& v, std::string*) {
+    if (!find(v)) return SIM_TOOL_USAGE;
+    return text<field>(r, v, nullptr);
+}
+// TEXT, or "none" for no such field at all.
+template <auto field, auto none>
+int textOrNone(ToolRequest& r, const std::string& v, std::string*) {
+    r.*none = v == "none";
+    r.*field = r.*none ? "" : v;
     return SIM_TOOL_OK;
 }
-int setTrace(ToolRequest& r, const std::string& v, std::string*) { return setText(r.tracePath, v); }
+template <auto field>
+int bank(ToolRequest& r, const std::string& v, std::string*) {
+    if (v != "primary" && v != "backup") return SIM_TOOL_USAGE;
+    r.*field = v == "backup" ? 1 : 0;
+    return SIM_TOOL_OK;
+}
+template <auto field, uint64_t most>
+int number(ToolRequest& r, const std::string& v, std::string*) {
+    uint64_t n = 0;
+    if (!parseUnsigned(v, n) || n > most) return SIM_TOOL_USAGE;
+    r.*field = uint32_t(n);
+    return SIM_TOOL_OK;
+}
+int legacyArea(ToolRequest& r, const std::string& v, std::string* why) {
+    if (!readUserFile(v, LEGACY_AREA_SIZE, r.legacyArea, why)) return SIM_TOOL_FAILED;
+    if (r.legacyArea.size() == LEGACY_AREA_SIZE) return SIM_TOOL_OK;
+    *why = v + ": a legacy area image must be 65536 bytes";
+    return SIM_TOOL_FAILED;
+}
+int spKernel(ToolRequest& r, const std::string& v, std::string*) {
+    bool printable = v.size() == spsim::REVISION_LENGTH;
+    for (char c : v) printable = printable && c > ' ' && c < 0x7F;
+    return printable ? text<&ToolRequest::spKernel>(r, v, nullptr) : SIM_TOOL_USAGE;
+}
+int spBuild(ToolRequest& r, const std::string& v, std::string*) {
+    r.spBuildGiven = true;
+    return number<&ToolRequest::spBuild, 0xFFFFFFFFu>(r, v, nullptr);
+}
+int hostBridge(ToolRequest& r, const std::string& v, std::string*) {
+    return parseHostBridge(v, r.hostBridgeId) && r.hostBridgeId != 0 ? SIM_TOOL_OK : SIM_TOOL_USAGE;
+}
+int runFault(ToolRequest& r, const std::string& v, std::string* why) {
+    return parseFault(v, r.faults, why) ? SIM_TOOL_OK : SIM_TOOL_USAGE;
+}
+int spFault(ToolRequest& r, const std::string& v, std::string* why) {
+    return parseSpFault(v, r.spFaults, why) ? SIM_TOOL_OK : SIM_TOOL_USAGE;
+}
+
+using M = MachineOptions;
+using R = ToolRequest;
+constexpr uint64_t ANY_32_BITS = 0xFFFFFFFFu;
 
 const OptionRow OPTIONS[] = {
-    {"new", "--model", "moro310|moro320|moro330", false,
-     [](ToolRequest& r, const std::string& v, std::string* why) {
-         if (!findBoardModel(v)) return refuse(why, "unknown model '" + v + "'");
-         return setText(r.machine.model, v);
-     }},
-    {"new", "--host-bridge", "pch|ich|0xHHHHHHHH", false,
-     [](ToolRequest& r, const std::string& v, std::string* why) {
-         if (!parseHostBridge(v, r.machine.hostBridgeId) || r.machine.hostBridgeId == 0)
-             return refuse(why, "host bridge must be pch, ich or 0xHHHHHHHH, not '" + v + "'");
-         return SIM_TOOL_OK;
-     }},
-    {"new", "--part", "NAME|unknown", false,
-     [](ToolRequest& r, const std::string& v, std::string* why) {
-         if (!findFlashPart(v)) return refuse(why, "unknown flash part '" + v + "'");
-         return setText(r.machine.partName, v);
-     }},
-    {"new", "--bios-version", "TEXT", false, nullptr, &MachineOptions::biosVersion},
-    {"new", "--product", "TEXT", false, nullptr, &MachineOptions::product},
-    {"new", "--serial", "TEXT", false, nullptr, &MachineOptions::serial},
-    {"new", "--mtm", "TEXT", false, nullptr, &MachineOptions::mtm},
-    {"new", "--uuid", "8-4-4-4-12", false, nullptr, &MachineOptions::uuid},
-    {"new", "--asset", "TEXT|none", false,
-     [](ToolRequest& r, const std::string& v, std::string*) {
-         r.machine.noAsset = v == "none";
-         return setText(r.machine.asset, r.machine.noAsset ? "" : v);
-     }},
-    {"new", "--oem", "TEXT|none", false,
-     [](ToolRequest& r, const std::string& v, std::string*) {
-         r.machine.noOem = v == "none";
-         return setText(r.machine.oem, r.machine.noOem ? "" : v);
-     }},
-    {"new", "--no-vpd", nullptr, false, nullptr, nullptr, &MachineOptions::noVpd},
-    {"new", "--crtm", nullptr, false, nullptr, nullptr, &MachineOptions::crtm},
-    {"new", "--active-bank", "primary|backup", false,
-     [](ToolRequest& r, const std::string& v, std::string* why) {
-         if (v != "primary" && v != "backup")
-             return refuse(why, "--active-bank takes primary or backup, not '" + v + "'");
-         r.machine.activeBank = v == "backup" ? 1 : 0;
-         return SIM_TOOL_OK;
-     }},
-    {"new", "--legacy-area", "FILE", false,
-     [](ToolRequest& r, const std::string& v, std::string* why) {
-         if (!readUserFile(v, LEGACY_AREA_SIZE, r.machine.legacyArea, why)) return SIM_TOOL_FAILED;
-         if (r.machine.legacyArea.size() == LEGACY_AREA_SIZE) return SIM_TOOL_OK;
-         *why = v + ": a legacy area image must be 65536 bytes";
-         return SIM_TOOL_FAILED;
-     }},
+    {"new", "--model", "moro310|moro320|moro330", false, known<&M::model, findBoardModel>},
+    {"new", "--host-bridge", "pch|ich|0xHHHHHHHH", false, hostBridge},
+    {"new", "--part", "NAME|unknown", false, known<&M::partName, findFlashPart>},
+    {"new", "--bios-version", "TEXT", false, text<&M::biosVersion>},
+    {"new", "--product", "TEXT", false, text<&M::product>},
+    {"new", "--serial", "TEXT", false, text<&M::serial>},
+    {"new", "--mtm", "TEXT", false, text<&M::mtm>},
+    {"new", "--uuid", "8-4-4-4-12", false, text<&M::uuid>},
+    {"new", "--asset", "TEXT|none", false, textOrNone<&M::asset, &M::noAsset>},
+    {"new", "--oem", "TEXT|none", false, textOrNone<&M::oem, &M::noOem>},
+    {"new", "--no-vpd", nullptr, false, set<&M::noVpd>},
+    {"new", "--crtm", nullptr, false, set<&M::crtm>},
+    {"new", "--active-bank", "primary|backup", false, bank<&M::activeBank>},
+    {"new", "--legacy-area", "FILE", false, legacyArea},
     {"new", "--firmware-menu", "standard|hostile|read-only", false,
-     [](ToolRequest& r, const std::string& v, std::string* why) {
-         if (!findFirmwareMenu(v)) return refuse(why, "unknown firmware menu '" + v + "'");
-         return setText(r.machine.firmwareMenu, v);
-     }},
-    {"new", "--ble", nullptr, false, nullptr, nullptr, &MachineOptions::biosLockEnable},
-    {"new", "--flockdn", nullptr, false, nullptr, nullptr, &MachineOptions::spiLockDown},
-    {"new", "--sp-kernel", "REVISION", false,
-     [](ToolRequest& r, const std::string& v, std::string* why) {
-         bool printable = v.size() == spsim::REVISION_LENGTH;
-         for (char c : v) printable = printable && c > ' ' && c < 0x7F;
-         if (!printable)
-             return refuse(why, "--sp-kernel takes 8 printable characters (e.g. A8DSP021), not '" + v + "'");
-         return setText(r.spKernel, v);
-     }},
-    {"new", "--sp-build", "0xNNNN", false,
-     [](ToolRequest& r, const std::string& v, std::string* why) {
-         uint64_t n = 0;
-         if (!parseUnsigned(v, n) || n > 0xFFFFFFFFu)
-             return refuse(why, "--sp-build takes a number (e.g. 0x9D00), not '" + v + "'");
-         r.spBuild = uint32_t(n);
-         return setFlag(r.spBuildGiven);
-     }},
-    {"new", "--force", nullptr, false,
-     [](ToolRequest& r, const std::string&, std::string*) { return setFlag(r.force); }},
-    {"image", "--whole", nullptr, false,
-     [](ToolRequest& r, const std::string&, std::string*) {
-         r.imageKind = ImageKind::Whole;
-         return SIM_TOOL_OK;
-     }},
-    {"image", "--region", nullptr, false,
-     [](ToolRequest& r, const std::string&, std::string*) {
-         r.imageKind = ImageKind::Region;
-         return SIM_TOOL_OK;
-     }},
-    {"image", "--seed", "N", false, setSeed},
-    {"run", "--trace", "FILE", false, setTrace},
-    {"run", "--fault", "FAULT", true,
-     [](ToolRequest& r, const std::string& v, std::string* why) {
-         return parseFault(v, r.faults, why) ? SIM_TOOL_OK : SIM_TOOL_USAGE;
-     }},
-    {"reboot", "--bank", "primary|backup", false,
-     [](ToolRequest& r, const std::string& v, std::string* why) {
-         if (v != "primary" && v != "backup")
-             return refuse(why, "--bank takes primary or backup, not '" + v + "'");
-         r.bootBank = v == "backup" ? 1 : 0;
-         return SIM_TOOL_OK;
-     }},
-    {"sp", "--trace", "FILE", false, setTrace},
-    {"sp", "--fault", "FAULT", true,
-     [](ToolRequest& r, const std::string& v, std::string* why) {
-         return parseSpFault(v, r.spFaults, why) ? SIM_TOOL_OK : SIM_TOOL_USAGE;
-     }},
-    {"sp image", "--seed", "N", false, setSeed},
+     known<&M::firmwareMenu, findFirmwareMenu>},
+    {"new", "--ble", nullptr, false, set<&M::biosLockEnable>},
+    {"new", "--flockdn", nullptr, false, set<&M::spiLockDown>},
+    {"new", "--sp-kernel", "REVISION", false, spKernel},
+    {"new", "--sp-build", "0xNNNN", false, spBuild},
+    {"new", "--force", nullptr, false, set<&R::force>},
+    {"image", "--whole", nullptr, false, set<&R::imageKind, ImageKind::Whole>},
+    {"image", "--region", nullptr, false, set<&R::imageKind, ImageKind::Region>},
+    {"image", "--seed", "N", false, number<&R::seed, ANY_32_BITS>},
+    {"run", "--trace", "FILE", false, text<&R::tracePath>},
+    {"run", "--fault", "FAULT", true, runFault},
+    {"reboot", "--bank", "primary|backup", false, bank<&R::bootBank>},
+    {"sp", "--trace", "FILE", false, text<&R::tracePath>},
+    {"sp", "--fault", "FAULT", true, spFault},
+    {"sp image", "--seed", "N", false, number<&R::seed, ANY_32_BITS>},
 };
 
 struct StatusRow {
@@ -244,10 +214,9 @@ int parse(const CommandRow& command, int argc, char** argv, ToolRequest& r) {
             value = argv[++i];
         }
         std::string why;
-        int status = SIM_TOOL_OK;
-        if (option->text) r.machine.*option->text = value;
-        else if (option->set) r.machine.*option->set = true;
-        else status = option->apply(r, value, &why);
+        const int status = option->apply(r, value, &why);
+        if (status == SIM_TOOL_USAGE && why.empty())
+            return toolUsage(name + ": " + word + " takes " + option->value + ", not '" + value + "'");
         if (status == SIM_TOOL_USAGE) return toolUsage(name + ": " + why);
         if (status != SIM_TOOL_OK) return toolFailed(why);
     }

@@ -9,12 +9,12 @@
 #include "sim/service_processor.h"
 #include "sim/sim_faults.h"
 
-struct ToolRequest {
+// The options of `new` are the machine's own.
+struct ToolRequest : MachineOptions {
     std::vector<std::string> operands;     // DIR, FILE, bank, procedure
     std::vector<std::string> updaterArgs;  // run: what follows "--"
 
     // new
-    MachineOptions machine;
     bool force = false;     // replace the machine (or write among other files) in DIR
     std::string spKernel;   // empty: the service processor's default kernel
     bool spBuildGiven = false;
