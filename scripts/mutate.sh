@@ -61,12 +61,12 @@ status-251-protection-kept | chipset/ich10spi.cpp | return SPI_ERR_PROTECTED; | 
 status-252-fcerr | chipset/spi_cycle.cpp | return SPI_ERR_REFUSED; | return 0;
 status-254-no-firmware | platform/platform.cpp | EXIT_NO_FIRMWARE_DESCRIPTION = 254; | EXIT_NO_FIRMWARE_DESCRIPTION = 253;
 status-255-no-chipset | platform/vpd.cpp | EXIT_NO_CHIPSET = 255; | EXIT_NO_CHIPSET = 253;
-guard-after-probe | flash/runseq.cpp | probe(platform->getChipset());\n    restoreFlashGuards(os, found); | probe(platform->getChipset());
+guard-after-probe | flash/runseq.cpp | probe(platform->getChipset());\n    restoreFlashGuards(os, found); | probe(platform->getChipset());\n    (void)found;
 guard-after-failed-update | flash/runseq.cpp | if (result != 0) {\n        restoreFlashGuards(os, found); | if (result != 0) {
 guard-bioswe-after-update | flash/runseq.cpp | } else {\n        restoreBiosControl(os, found); | } else {
 guard-bank-back-on-refusal | flash/runseq.cpp | if (result == IDENTITY_LOST && switched) { | if (result == IDENTITY_LOST && switched && false) {
-guard-status-register | chipset/flash_guards.cpp | restoreStatus(os, found);\n | \n
-guard-write-protect-line | chipset/flash_guards.cpp | restoreWriteProtectLine(os, found);\n | \n
+guard-status-register | chipset/flash_guards.cpp | restoreStatus(os, found);\n | if (false) restoreStatus(os, found);\n
+guard-write-protect-line | chipset/flash_guards.cpp | restoreWriteProtectLine(os, found);\n | if (false) restoreWriteProtectLine(os, found);\n
 guard-bios-control | chipset/flash_guards.cpp | restoreBiosControl(os, found);\n} | }
 guard-unknown-status-locks | chipset/flash_guards.cpp | LockSPIFlash(os, nullptr); | ;
 guard-final-lock | flash/flashbios.cpp | LockSPIFlash(os, platform); | ;
