@@ -111,10 +111,14 @@ int CompareServiceProcessorToSource(OS* os, Platform* platform) {
         if (std::memcmp(wanted.get() + offset, flash.get() + offset, WORD) == 0) continue;
         std::printf("\n\nMismatch found @ offset %08lxh.  ROM contents written to %s\n", device,
                     DUMP_FILE);
-        File dump(std::fopen(DUMP_FILE, "w+b"));
-        if (dump) std::fwrite(flash.get(), 1, SP_APP_SIZE, dump.get());
-        return 1;  // the chipset's destruction releases the mailbox
+        {
+            File dump(std::fopen(DUMP_FILE, "w+b"));
+            if (dump) std::fwrite(flash.get(), 1, SP_APP_SIZE, dump.get());
+        }
+        source.reset();  // the source is closed before the chipset releases the mailbox
+        return 1;
     }
     std::printf("OK. Contents Match.\n");
+    source.reset();
     return 0;
 }

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <type_traits>
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <sys/io.h>
@@ -23,104 +24,81 @@
 #define LROMUP_X86 0
 #endif
 
-namespace {
+// The production binding, in the order of the lists in kernel.h: the library
+// calls forward to the function of the same name, the others are below.
+namespace real {
+
+#define LROMUP_KERNEL_FORWARD(type, name, parameters, arguments) \
+    type name parameters { return ::name arguments; }
+LROMUP_KERNEL_LIBRARY_CALLS(LROMUP_KERNEL_FORWARD)
+#undef LROMUP_KERNEL_FORWARD
 
 #if LROMUP_X86
-int realIopl(int level) { return ::iopl(level); }
-int realIoperm(unsigned long from, unsigned long count, int turnOn) {
+int iopl(int level) { return ::iopl(level); }
+int ioperm(unsigned long from, unsigned long count, int turnOn) {
     return ::ioperm(from, count, turnOn);
 }
 
-unsigned char realInb(unsigned short port) {
+unsigned char inb(unsigned short port) {
     unsigned char value;
     asm volatile("inb %w1, %0" : "=a"(value) : "Nd"(port));
     return value;
 }
-unsigned short realInw(unsigned short port) {
+unsigned short inw(unsigned short port) {
     unsigned short value;
     asm volatile("inw %w1, %0" : "=a"(value) : "Nd"(port));
     return value;
 }
-unsigned int realInl(unsigned short port) {
+unsigned int inl(unsigned short port) {
     unsigned int value;
     asm volatile("inl %w1, %0" : "=a"(value) : "Nd"(port));
     return value;
 }
-void realOutb(unsigned short port, unsigned char value) {
+void outb(unsigned short port, unsigned char value) {
     asm volatile("outb %b0, %w1" : : "a"(value), "Nd"(port));
 }
-void realOutw(unsigned short port, unsigned short value) {
+void outw(unsigned short port, unsigned short value) {
     asm volatile("outw %w0, %w1" : : "a"(value), "Nd"(port));
 }
-void realOutl(unsigned short port, unsigned int value) {
+void outl(unsigned short port, unsigned int value) {
     asm volatile("outl %0, %w1" : : "a"(value), "Nd"(port));
 }
 #else
 // No port I/O on this architecture: the kernel refuses and ports float high.
-int realIopl(int) {
+int iopl(int) {
     errno = ENOSYS;
     return -1;
 }
-int realIoperm(unsigned long, unsigned long, int) {
+int ioperm(unsigned long, unsigned long, int) {
     errno = ENOSYS;
     return -1;
 }
-unsigned char realInb(unsigned short) { return 0xFF; }
-unsigned short realInw(unsigned short) { return 0xFFFF; }
-unsigned int realInl(unsigned short) { return 0xFFFFFFFFu; }
-void realOutb(unsigned short, unsigned char) {}
-void realOutw(unsigned short, unsigned short) {}
-void realOutl(unsigned short, unsigned int) {}
+unsigned char inb(unsigned short) { return 0xFF; }
+unsigned short inw(unsigned short) { return 0xFFFF; }
+unsigned int inl(unsigned short) { return 0xFFFFFFFFu; }
+void outb(unsigned short, unsigned char) {}
+void outw(unsigned short, unsigned short) {}
+void outl(unsigned short, unsigned int) {}
 #endif
 
-int realOpen(const char* path, int flags) { return ::open(path, flags); }
-int realClose(int fd) { return ::close(fd); }
-void* realMmap(void* address, std::size_t length, int protection, int flags, int fd,
-               off_t offset) {
-    return ::mmap(address, length, protection, flags, fd, offset);
-}
-int realMunmap(void* address, std::size_t length) { return ::munmap(address, length); }
-
-unsigned char realPeek8(const volatile void* address) {
+unsigned char peek8(const volatile void* address) {
     return *static_cast<const volatile unsigned char*>(address);
 }
-void realPoke8(volatile void* address, unsigned char value) {
+void poke8(volatile void* address, unsigned char value) {
     *static_cast<volatile unsigned char*>(address) = value;
 }
-void realPoke16(volatile void* address, unsigned short value) {
+void poke16(volatile void* address, unsigned short value) {
     *static_cast<volatile unsigned short*>(address) = value;
 }
-void realPoke32(volatile void* address, unsigned int value) {
+void poke32(volatile void* address, unsigned int value) {
     *static_cast<volatile unsigned int*>(address) = value;
 }
 
-int realSocket(int domain, int type, int protocol) { return ::socket(domain, type, protocol); }
-int realIoctl(int fd, unsigned long request, void* argument) {
-    return ::ioctl(fd, request, argument);
-}
-int realUsleep(unsigned int microseconds) { return ::usleep(microseconds); }
-int realSystem(const char* command) { return std::system(command); }
-int realFlock(int fd, int operation) { return ::flock(fd, operation); }
-int realMkdir(const char* path, mode_t mode) { return ::mkdir(path, mode); }
-
-void* realDlopen(const char* file, int mode) { return ::dlopen(file, mode); }
-void* realDlsym(void* handle, const char* symbol) { return ::dlsym(handle, symbol); }
-std::time_t realTime(std::time_t* out) { return std::time(out); }
-int realOpenMode(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
-ssize_t realWrite(int fd, const void* data, std::size_t length) {
-    return ::write(fd, data, length);
-}
-off_t realLseek(int fd, off_t offset, int whence) { return ::lseek(fd, offset, whence); }
-int realFsync(int fd) { return ::fsync(fd); }
-int realClockGettime(clockid_t clock, struct timespec* now) { return ::clock_gettime(clock, now); }
-int realSelect(int count, fd_set* readable, fd_set* writable, fd_set* failed,
-               struct timeval* timeout) {
-    return ::select(count, readable, writable, failed, timeout);
-}
+int openMode(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
 
 // The output comes back through a pipe, so no file in a shared directory is
 // ever written or read on the command's behalf.
-int realRunCommand(const char* command, char* output, std::size_t capacity) {
+int runCommand(const char* command, char* output, std::size_t capacity) {
     if (capacity != 0) output[0] = '\0';
     const std::string withErrors = std::string(command) + " 2>&1";
     FILE* pipe = ::popen(withErrors.c_str(), "r");
@@ -134,15 +112,45 @@ int realRunCommand(const char* command, char* output, std::size_t capacity) {
     return ::pclose(pipe);
 }
 
+}  // namespace real
+
+namespace {
+
+#define LROMUP_KERNEL_ROW(type, name, ...) real::name,
 const KernelCalls kProductionKernel = {
-    realIopl,   realIoperm, realOpen,   realClose,  realMmap,   realMunmap,
-    realInb,    realInw,    realInl,    realOutb,   realOutw,   realOutl,
-    realPeek8,  realPoke8,  realPoke16, realPoke32, realSocket, realIoctl,
-    realUsleep, realSystem, realDlopen, realDlsym, realTime, realOpenMode, realWrite,
-    realLseek,  realFsync,  realSelect, realClockGettime, realRunCommand, realFlock,
-    realMkdir,
+    LROMUP_KERNEL_LIBRARY_CALLS(LROMUP_KERNEL_ROW) LROMUP_KERNEL_OWN_CALLS(LROMUP_KERNEL_ROW)};
+#undef LROMUP_KERNEL_ROW
+
+// Fails as a kernel without the facility would, whatever the call returns.
+template <typename Call>
+struct Refusal;
+template <typename Result, typename... Arguments>
+struct Refusal<Result (*)(Arguments...)> {
+    static Result call(Arguments...) {
+        errno = ENOSYS;
+        if constexpr (std::is_void_v<Result>) return;
+        else if constexpr (std::is_pointer_v<Result>) return nullptr;
+        else if constexpr (std::is_unsigned_v<Result>) return Result(~Result(0));  // a floating bus
+        else return Result(-1);
+    }
 };
+
+KernelCalls makeRefusingKernel() {
+#define LROMUP_KERNEL_ROW(type, name, ...) &Refusal<decltype(KernelCalls::name)>::call,
+    KernelCalls calls = {
+        LROMUP_KERNEL_LIBRARY_CALLS(LROMUP_KERNEL_ROW) LROMUP_KERNEL_OWN_CALLS(LROMUP_KERNEL_ROW)};
+#undef LROMUP_KERNEL_ROW
+    calls.mmap = [](void*, std::size_t, int, int, int, off_t) -> void* {
+        errno = ENOSYS;
+        return MAP_FAILED;
+    };
+    return calls;
+}
 
 }  // namespace
 
 const KernelCalls& productionKernel() { return kProductionKernel; }
+const KernelCalls& refusingKernel() {
+    static const KernelCalls calls = makeRefusingKernel();  // built on first use, whatever the order
+    return calls;
+}

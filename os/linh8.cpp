@@ -179,7 +179,10 @@ int LinOS::privateh8smbustransaction(bool expectReply, unsigned char address, H8
     if (!expectReply) return H8_OK;
 
     rc = privateh8sendreceivebyte(true, address, &wireCount);
-    if (rc == H8_OK && wireCount == H8_REPLY_COUNT_BAD) return H8_BAD_REPLY_COUNT;
+    if (rc == H8_OK && wireCount == H8_REPLY_COUNT_BAD) {
+        cmd->count = wireCount;  // the caller sees the count that was refused
+        return H8_BAD_REPLY_COUNT;
+    }
     if (rc == H8_OK && (wireCount == 0 || wireCount > H8_MAX_REPLY_COUNT)) {
         std::fprintf(stderr, "H8 reply count %u does not fit a command record\n", wireCount);
         return H8_BAD_REPLY_COUNT;

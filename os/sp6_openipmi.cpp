@@ -11,6 +11,7 @@
 #include <sys/select.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -60,24 +61,28 @@ bool isNumber(const char* text) {
 
 long numberOf(const char* text) { return text != nullptr ? std::strtol(text, nullptr, DECIMAL) : 0; }
 
-// The driver banner "ipmi message handler version X.Y" of a 2.4 kernel.
-bool driverVersionGood(char* line) {
+enum class DriverLine { NotTheBanner, BadVersion, Good };
+
+// The driver banner "ipmi message handler version X.Y" of a 2.4 kernel. Only
+// a version that fails the rule is reported; a line that is not the banner
+// is refused without a word.
+DriverLine checkDriverLine(char* line) {
     char* cursor = line;
     for (const char* word : DRIVER_BANNER) {
         const char* got = newstrtok(&cursor, " ");
-        if (got == nullptr || std::strcmp(got, word) != 0) return false;
+        if (got == nullptr || std::strcmp(got, word) != 0) return DriverLine::NotTheBanner;
     }
     char* version = newstrtok(&cursor, " \n");
     char* rest = version;
     const char* major = newstrtok(&rest, ".");
-    if (major == nullptr) return false;
+    if (major == nullptr) return DriverLine::BadVersion;
     if (std::strcmp(major, DRIVER_35) == 0) {
         for (const char* minor : GOOD_35_MINORS) {
-            if (rest != nullptr && std::strcmp(rest, minor) == 0) return true;
+            if (rest != nullptr && std::strcmp(rest, minor) == 0) return DriverLine::Good;
         }
-        return false;
+        return DriverLine::BadVersion;
     }
-    return numberOf(major) >= IPMI_MIN_DRIVER_MAJOR;
+    return numberOf(major) >= IPMI_MIN_DRIVER_MAJOR ? DriverLine::Good : DriverLine::BadVersion;
 }
 }  // namespace
 
@@ -153,11 +158,9 @@ bool LinOS::privateIpmiKernelSupported() {
     if (numberOf(newstrtok(&cursor, ".")) >= IPMI_UNCHECKED_KERNEL_MINOR) return true;
 
     if (privateRun("dmesg | grep \"ipmi message handler\"", output) != 0) return false;
-    if (!driverVersionGood(output)) {
-        std::printf("%s\n", BAD_DRIVER);
-        return false;
-    }
-    return true;
+    const DriverLine driver = checkDriverLine(output);
+    if (driver == DriverLine::BadVersion) std::printf("%s\n", BAD_DRIVER);
+    return driver == DriverLine::Good;
 }
 
 int LinOS::OpenIPMI_OpenSP6Driver(int* descriptor) {
@@ -247,11 +250,11 @@ int LinOS::OpenIPMI_SendSP6Request(int descriptor, unsigned char netfn, unsigned
     if (kernel->ioctl(descriptor, IPMICTL_RECEIVE_MSG_TRUNC, &recv) < 0 && errno != EMSGSIZE) {
         return IPMI_SEND_FAILED;
     }
-    // A reply carries at least its completion code; the driver never reports
-    // more than the buffer holds, but the length is checked before use.
+    // A reply carries at least its completion code. A longer one than the
+    // buffer (the driver cuts it, EMSGSIZE) keeps what the buffer holds.
     const unsigned short capacity = *responseLength;
-    const unsigned int received = recv.msg.data_len;
-    if (received == 0 || received > capacity) return IPMI_SEND_FAILED;
+    const unsigned int received = std::min<unsigned int>(recv.msg.data_len, capacity);
+    if (received == 0) return IPMI_SEND_FAILED;
 
     *completionCode = response[0];
     *responseLength = static_cast<unsigned short>(received - 1);

@@ -1,3 +1,3 @@
-#include "sim/sim_tool.h"
+#include "sim/tool_options.h"
 
 int main(int argc, char** argv) { return simToolMain(argc, argv); }

@@ -51,67 +51,68 @@ int refuse(int error) {
     return -1;
 }
 
-const KernelCalls kMachineKernel = {
-    [](int) { return 0; },
-    [](unsigned long, unsigned long, int) { return 0; },
-    [](const char* path, int) {
+// Calls the board has no counterpart for keep the refusing defaults.
+KernelCalls makeMachineKernel() {
+    KernelCalls k = refusingKernel();
+    k.iopl = [](int) { return 0; };
+    k.ioperm = [](unsigned long, unsigned long, int) { return 0; };
+    k.open = [](const char* path, int) {
         return std::string_view(path) == "/dev/mem" ? MEM_FD : refuse(ENOENT);
-    },
-    [](int) { return 0; },
-    [](void*, std::size_t length, int, int, int fd, off_t offset) -> void* {
+    };
+    k.close = [](int) { return 0; };
+    k.mmap = [](void*, std::size_t length, int, int, int fd, off_t offset) -> void* {
         if (fd != MEM_FD) return MAP_FAILED;
         bound.storage.push_back(std::make_unique<unsigned char[]>(length));
         bound.windows[bound.storage.back().get()] = {uint32_t(offset), length};
         return bound.storage.back().get();
-    },
-    [](void*, std::size_t) { return 0; },
-    [](unsigned short port) { return static_cast<unsigned char>(portIn(port, 1)); },
-    [](unsigned short port) { return static_cast<unsigned short>(portIn(port, 2)); },
-    [](unsigned short port) { return portIn(port, 4); },
-    [](unsigned short port, unsigned char value) { portOut(port, 1, value); },
-    [](unsigned short port, unsigned short value) { portOut(port, 2, value); },
-    [](unsigned short port, unsigned int value) { portOut(port, 4, value); },
-    [](const volatile void* address) {
+    };
+    k.munmap = [](void*, std::size_t) { return 0; };
+    k.inb = [](unsigned short port) { return static_cast<unsigned char>(portIn(port, 1)); };
+    k.inw = [](unsigned short port) { return static_cast<unsigned short>(portIn(port, 2)); };
+    k.inl = [](unsigned short port) { return portIn(port, 4); };
+    k.outb = [](unsigned short port, unsigned char value) { portOut(port, 1, value); };
+    k.outw = [](unsigned short port, unsigned short value) { portOut(port, 2, value); };
+    k.outl = [](unsigned short port, unsigned int value) { portOut(port, 4, value); };
+    k.peek8 = [](const volatile void* address) {
         tick();
         uint8_t byte = 0;
         bound.machine->memRead(physOf(address), 1, &byte);
         return byte;
-    },
-    [](volatile void* address, unsigned char value) { store(address, value); },
-    [](volatile void* address, unsigned short value) { store(address, value); },
-    [](volatile void* address, unsigned int value) { store(address, value); },
-    [](int, int, int) { return refuse(EAFNOSUPPORT); },
-    [](int, unsigned long, void*) { return refuse(ENOTTY); },
-    [](unsigned int microseconds) {
+    };
+    k.poke8 = [](volatile void* address, unsigned char value) { store(address, value); };
+    k.poke16 = [](volatile void* address, unsigned short value) { store(address, value); };
+    k.poke32 = [](volatile void* address, unsigned int value) { store(address, value); };
+    k.socket = [](int, int, int) { return refuse(EAFNOSUPPORT); };
+    k.ioctl = [](int, unsigned long, void*) { return refuse(ENOTTY); };
+    k.usleep = [](unsigned int microseconds) {
         bound.machine->clock().advance(uint64_t(microseconds) * SIM_NS_PER_US);
         return 0;
-    },
-    [](const char*) { return -1; },
-    [](const char*, int) -> void* { return nullptr; },
-    [](void*, const char*) -> void* { return nullptr; },
-    [](std::time_t* out) {
+    };
+    k.system = [](const char*) { return -1; };
+    k.time = [](std::time_t* out) {
         const std::time_t now = BOARD_EPOCH + std::time_t(bound.machine->clock().ns / NS_PER_S);
         if (out != nullptr) *out = now;
         return now;
-    },
-    [](const char*, int, mode_t) { return refuse(ENOENT); },
-    [](int, const void*, std::size_t) -> ssize_t { return refuse(EBADF); },
-    [](int, off_t, int) -> off_t { return refuse(EBADF); },
-    [](int) { return refuse(EBADF); },
-    [](int, fd_set*, fd_set*, fd_set*, struct timeval*) { return refuse(EBADF); },
-    [](clockid_t, struct timespec* now) {
+    };
+    k.openMode = [](const char*, int, mode_t) { return refuse(ENOENT); };
+    k.write = [](int, const void*, std::size_t) -> ssize_t { return refuse(EBADF); };
+    k.lseek = [](int, off_t, int) -> off_t { return refuse(EBADF); };
+    k.fsync = [](int) { return refuse(EBADF); };
+    k.select = [](int, fd_set*, fd_set*, fd_set*, struct timeval*) { return refuse(EBADF); };
+    k.clock_gettime = [](clockid_t, struct timespec* now) {
         const uint64_t ns = bound.machine->clock().ns;
         now->tv_sec = time_t(ns / NS_PER_S);
         now->tv_nsec = long(ns % NS_PER_S);
         return 0;
-    },
-    [](const char*, char* output, std::size_t capacity) {
+    };
+    k.runCommand = [](const char*, char* output, std::size_t capacity) {
         if (capacity != 0) output[0] = '\0';
         return -1;
-    },
-    [](int, int) { return refuse(EBADF); },  // the machine lock belongs to SimOS
-    [](const char*, mode_t) { return refuse(EROFS); },
-};
+    };
+    k.flock = [](int, int) { return refuse(EBADF); };  // the machine lock belongs to SimOS
+    k.mkdir = [](const char*, mode_t) { return refuse(EROFS); };
+    return k;
+}
 }  // namespace
 
 const KernelCalls& machineKernel(Machine& machine) {
@@ -120,5 +121,6 @@ const KernelCalls& machineKernel(Machine& machine) {
         bound.storage.clear();
         bound.machine = &machine;
     }
-    return kMachineKernel;
+    static const KernelCalls calls = makeMachineKernel();
+    return calls;
 }

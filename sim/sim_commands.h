@@ -1,14 +1,14 @@
-// The lromup-sim subcommands, each in its own file, and what they share.
+// The lromup-sim commands, each working from its parsed request
+// (sim/tool_options.cpp parses; each returns the tool's exit status).
 #pragma once
-#include <string>
-#include <vector>
 
-using ToolArgs = std::vector<std::string>;
+struct ToolRequest;
 
-int cmdNew(const ToolArgs& args);    // sim/sim_new.cpp
-int cmdRun(const ToolArgs& args);    // sim/sim_run.cpp
-
-// Print "lromup-sim: why" (and the usage for usage errors) on standard error
-// and return the tool's status for it.
-int toolUsage(const std::string& why);
-int toolFailed(const std::string& why);
+int cmdNew(const ToolRequest& request);      // sim/sim_new.cpp
+int cmdRun(const ToolRequest& request);      // sim/sim_run.cpp
+int cmdReboot(const ToolRequest& request);   // sim/sim_reboot.cpp
+int cmdImage(const ToolRequest& request);    // sim/sim_tool.cpp: image, show, read
+int cmdShow(const ToolRequest& request);
+int cmdRead(const ToolRequest& request);
+int cmdSp(const ToolRequest& request);       // sim/sp_tool.cpp
+int cmdSpImage(const ToolRequest& request);

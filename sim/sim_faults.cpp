@@ -2,6 +2,8 @@
 
 #include "sim/machine.h"
 #include "sim/machine_dir.h"
+#include "sim/service_processor.h"
+#include "sim/sp_regs.h"
 
 namespace {
 
@@ -9,27 +11,76 @@ constexpr uint64_t ANY_ADDRESS = 0xFFFFFFFFu;
 constexpr uint64_t ANY_COUNT = UINT64_MAX;
 
 const FaultKind FAULTS[] = {
-    {"hw-cycle-hang", false, 0, 0, [](Machine& m, uint64_t) { m.spi().hwCycleHang = true; }},
-    {"sw-cycle-hang", false, 0, 0, [](Machine& m, uint64_t) { m.spi().swCycleHang = true; }},
-    {"wp-stuck-low", false, 0, 0, [](Machine& m, uint64_t) { m.setWpStuckLow(true); }},
-    {"fcerr", true, 0, ANY_ADDRESS,
+    {"hw-cycle-hang", nullptr, 0, 0, [](Machine& m, uint64_t) { m.spi().hwCycleHang = true; }},
+    {"sw-cycle-hang", nullptr, 0, 0, [](Machine& m, uint64_t) { m.spi().swCycleHang = true; }},
+    {"wp-stuck-low", nullptr, 0, 0, [](Machine& m, uint64_t) { m.setWpStuckLow(true); }},
+    {"fcerr", "ADDR", 0, ANY_ADDRESS,
      [](Machine& m, uint64_t address) { m.spi().fcerrBlock = uint32_t(address); }},
     // The N-th erase or program operation of the run (from 1) does not happen.
-    {"power-cut", true, 1, ANY_COUNT,
+    {"power-cut", "N", 1, ANY_COUNT,
      [](Machine& m, uint64_t n) { m.failPowerAtOperation(n - 1); }},
     // That byte of either part keeps its erased bits.
-    {"bad-cell", true, 0, ANY_ADDRESS,
+    {"bad-cell", "ADDR", 0, ANY_ADDRESS,
      [](Machine& m, uint64_t address) {
          for (int b = 0; b < 2; ++b) m.bank(b).badCell = uint32_t(address);
      }},
     // A part accepts its N-th page program (from 1) and changes nothing.
-    {"drop-program", true, 1, ANY_COUNT,
+    {"drop-program", "N", 1, ANY_COUNT,
      [](Machine& m, uint64_t n) {
          for (int b = 0; b < 2; ++b) m.bank(b).dropProgramAt = n;
      }},
 };
 
+struct SpFaultKind {
+    const char* name;
+    const char* number;  // as in FaultKind
+    uint64_t most;       // largest number accepted after '@' (from 1)
+    void (*apply)(SpFaults& f, uint64_t n);
+};
+
+const SpFaultKind SP_FAULTS[] = {
+    {"sp-kernel-silent", nullptr, 0, [](SpFaults& f, uint64_t) { f.kernelSilent = true; }},
+    {"sp-bad-checksum", "N", 0xFFFFFFFF,
+     [](SpFaults& f, uint64_t n) { f.badChecksumEvery = unsigned(n); }},
+    {"sp-erase-error", nullptr, 0, [](SpFaults& f, uint64_t) { f.eraseErrors = -1; }},
+    {"sp-erase-error-once", nullptr, 0, [](SpFaults& f, uint64_t) { f.eraseErrors = 1; }},
+    {"sp-block-error", "ADDR", spsim::FLASH_SIZE - 1,
+     [](SpFaults& f, uint64_t n) { f.blockError = true; f.blockErrorAt = uint32_t(n); }},
+    {"sp-weak-cell", "ADDR", spsim::FLASH_SIZE - 1,
+     [](SpFaults& f, uint64_t n) { f.weakCell = true; f.weakCellAt = uint32_t(n); }},
+    {"sp-reset-fails", nullptr, 0, [](SpFaults& f, uint64_t) { f.resetFails = true; }},
+    {"sp-semaphore-held", nullptr, 0, [](SpFaults& f, uint64_t) { f.semaphoreHeld = true; }},
+};
+
+template <typename Row>
+std::string namesOf(const Row& rows) {
+    std::string names;
+    for (const auto& kind : rows) {
+        if (!names.empty()) names += ", ";
+        names += kind.name;
+        if (kind.number) names += std::string("@") + kind.number;
+    }
+    return names;
+}
+
 }  // namespace
+
+bool parseSpFault(const std::string& text, SpFaults& faults, std::string* why) {
+    const size_t at = text.find('@');
+    for (const SpFaultKind& kind : SP_FAULTS) {
+        if (text.substr(0, at) != kind.name || (kind.number != nullptr) != (at != std::string::npos))
+            continue;
+        uint64_t n = 0;
+        if (kind.number && (!parseUnsigned(text.substr(at + 1), n) || n == 0 || n > kind.most))
+            break;
+        kind.apply(faults, n);
+        return true;
+    }
+    *why = "unknown fault '" + text + "'";
+    return false;
+}
+
+std::string spFaultNames() { return namesOf(SP_FAULTS); }
 
 bool parseFault(const std::string& text, std::vector<ChosenFault>& chosen, std::string* why) {
     const size_t at = text.find('@');
@@ -37,12 +88,13 @@ bool parseFault(const std::string& text, std::vector<ChosenFault>& chosen, std::
     for (const FaultKind& kind : FAULTS) {
         if (name != kind.name) continue;
         uint64_t number = 0;
-        if (kind.takesNumber != (at != std::string::npos)) {
-            *why = kind.takesNumber ? "fault '" + name + "' needs @NUMBER"
+        const bool takesNumber = kind.number != nullptr;
+        if (takesNumber != (at != std::string::npos)) {
+            *why = takesNumber ? "fault '" + name + "' needs @NUMBER"
                                     : "fault '" + name + "' takes no number";
             return false;
         }
-        if (kind.takesNumber && (!parseUnsigned(text.substr(at + 1), number) ||
+        if (takesNumber && (!parseUnsigned(text.substr(at + 1), number) ||
                                  number < kind.least || number > kind.most)) {
             *why = "fault '" + text + "': the number must be decimal or 0x-hexadecimal, at least " +
                    std::to_string(kind.least);
@@ -61,12 +113,4 @@ bool parseFault(const std::string& text, std::vector<ChosenFault>& chosen, std::
     return false;
 }
 
-std::string faultNames() {
-    std::string names;
-    for (const FaultKind& kind : FAULTS) {
-        if (!names.empty()) names += ", ";
-        names += kind.name;
-        if (kind.takesNumber) names += "@N";
-    }
-    return names;
-}
+std::string faultNames() { return namesOf(FAULTS); }

@@ -1,4 +1,5 @@
-// The faults `lromup-sim run --fault` can put into a machine for one run.
+// The faults `lromup-sim run --fault` can put into a machine for one run, and
+// those `lromup-sim sp --fault` can put into its service processor.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -6,10 +7,13 @@
 
 class Machine;
 
-// One row of the fault table: NAME, or NAME@NUMBER when takesNumber.
+struct SpFaults;
+
+// One row of the fault table: NAME, or NAME@NUMBER when number names the
+// number ("ADDR", "N").
 struct FaultKind {
     const char* name;
-    bool takesNumber;
+    const char* number;
     uint64_t least, most;  // the number's range
     void (*apply)(Machine& m, uint64_t number);
 };
@@ -25,3 +29,7 @@ bool parseFault(const std::string& text, std::vector<ChosenFault>& chosen, std::
 
 // The fault names for the usage text, e.g. "hw-cycle-hang, fcerr@ADDR".
 std::string faultNames();
+
+// Sets the service-processor fault `text` names; false with the reason in *why.
+bool parseSpFault(const std::string& text, SpFaults& faults, std::string* why);
+std::string spFaultNames();

@@ -7,18 +7,14 @@
 #include "sim/dir_files.h"
 #include "sim/machine.h"
 #include "sim/machine_dir.h"
-#include "sim/sim_tool.h"
+#include "sim/sim_commands.h"
+#include "sim/tool_report.h"
+#include "sim/tool_request.h"
 
 // `--bank primary|backup` is the board's bank-select jumper: that bank is
 // latched and boots, the way out when the selected bank does not boot.
-int simRebootMain(const std::vector<std::string>& args) {
-    int bank = -1;
-    if (args.size() == 3 && args[1] == "--bank" && (args[2] == "primary" || args[2] == "backup"))
-        bank = args[2] == "backup" ? 1 : 0;
-    else if (args.size() != 1) {
-        std::cerr << "lromup-sim: reboot: needs DIR [--bank primary|backup]\n";
-        return SIM_TOOL_USAGE;
-    }
+int cmdReboot(const ToolRequest& request) {
+    const std::vector<std::string>& args = request.operands;
     // Rebooting writes the machine: never while a run owns it.
     std::string error;
     DirHandle dir;
@@ -33,7 +29,7 @@ int simRebootMain(const std::vector<std::string>& args) {
     MachineRecord record;
     std::unique_ptr<Machine> machine = lock.held() ? loadMachineDir(args[0], record, &error) : nullptr;
     if (machine) {
-        machine->reboot(bank);
+        machine->reboot(request.bootBank);
         if (saveMachineDir(args[0], *machine, record, &error)) {
             static const char* const NAMES[2] = {"primary", "backup"};
             if (!machine->bootFault().empty())

@@ -26,8 +26,9 @@
 #include "sim/machine_dir.h"
 #include "sim/sim_commands.h"
 #include "sim/sim_faults.h"
-#include "sim/sim_tool.h"
 #include "sim/simos.h"
+#include "sim/tool_report.h"
+#include "sim/tool_request.h"
 
 namespace {
 
@@ -140,29 +141,11 @@ void armPowerCut(Machine& m) {
 
 }  // namespace
 
-int cmdRun(const ToolArgs& args) {
-    if (args.empty() || args[0] == "--") return toolUsage("run: no machine directory");
+int cmdRun(const ToolRequest& request) {
     g_run = std::make_unique<RunState>();
     RunState& run = *g_run;
-    run.dir = args[0];
-    std::vector<ChosenFault> faults;
-    size_t i = 1;
-    for (; i < args.size() && args[i] != "--"; ++i) {
-        const std::string& flag = args[i];
-        if ((flag == "--trace" || flag == "--fault") && (i + 1 >= args.size() || args[i + 1].empty()))
-            return toolUsage("run: " + flag + " needs a non-empty value");
-        std::string why;
-        if (flag == "--trace") {
-            if (!run.tracePath.empty()) return toolUsage("run: --trace given twice");
-            run.tracePath = args[++i];
-        } else if (flag == "--fault") {
-            if (!parseFault(args[++i], faults, &why)) return toolUsage("run: " + why);
-        } else {
-            return toolUsage("run: unknown option '" + flag + "' (updater arguments follow --)");
-        }
-    }
-    if (i >= args.size()) return toolUsage("run: the updater's arguments must follow --");
-
+    run.dir = request.operands[0];
+    run.tracePath = request.tracePath;
     std::string error;
     if (!run.handle.open(run.dir, false, &error)) return toolFailed(error);
     run.machine = loadMachineDir(run.dir, run.record, &error);
@@ -182,11 +165,11 @@ int cmdRun(const ToolArgs& args) {
     // previous run left them (`reboot` power-cycles the machine).
     Machine& m = *run.machine;
     run.startNs = m.clock().ns;
-    for (const ChosenFault& f : faults) f.kind->apply(m, f.number);
+    for (const ChosenFault& f : request.faults) f.kind->apply(m, f.number);
     armPowerCut(m);
 
     std::vector<std::string> updaterArgs = {"lromup"};
-    updaterArgs.insert(updaterArgs.end(), args.begin() + long(i) + 1, args.end());
+    updaterArgs.insert(updaterArgs.end(), request.updaterArgs.begin(), request.updaterArgs.end());
     std::vector<char*> argv;
     for (std::string& a : updaterArgs) argv.push_back(&a[0]);
     argv.push_back(nullptr);

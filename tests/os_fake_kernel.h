@@ -73,17 +73,18 @@ void poke(const char* name, volatile void* address, T value) {
 
 inline const KernelCalls& fakeKernel() {
     using u16 = unsigned short;
-    static const KernelCalls calls = {
-        [](int level) { return answer(fmt("iopl %lu", level), fake.ioplErrno); },
-        [](unsigned long from, unsigned long count, int on) {
+    static const KernelCalls calls = [] {
+        KernelCalls k = refusingKernel();
+        k.iopl = [](int level) { return answer(fmt("iopl %lu", level), fake.ioplErrno); };
+        k.ioperm = [](unsigned long from, unsigned long count, int on) {
             return answer(fmt("ioperm %#lx %lu", from, count) + fmt(" %lu", on), fake.iopermErrno);
-        },
-        [](const char* path, int flags) {
+        };
+        k.open = [](const char* path, int flags) {
             bool rw = (flags & O_ACCMODE) == O_RDWR;
             return answer(std::string("open ") + path + (rw ? " rw" : " not-rw"), 0, 7);
-        },
-        [](int fd) { return answer(fmt("close %lu", fd), 0); },
-        [](void*, std::size_t length, int prot, int flags, int, off_t offset) -> void* {
+        };
+        k.close = [](int fd) { return answer(fmt("close %lu", fd), 0); };
+        k.mmap = [](void*, std::size_t length, int prot, int flags, int, off_t offset) -> void* {
             bool rwShared = prot == (PROT_READ | PROT_WRITE) && flags == MAP_SHARED;
             answer(fmt("mmap %#lx %#lx", offset, length) + (rwShared ? "" : " bad-mode"), 0);
             auto base = static_cast<unsigned int>(offset);
@@ -92,42 +93,38 @@ inline const KernelCalls& fakeKernel() {
                 bytes.push_back(physPattern(base + i));
             }
             return bytes.data();
-        },
-        [](void* address, std::size_t length) {
+        };
+        k.munmap = [](void* address, std::size_t length) {
             return answer(fmt("munmap %#lx %#lx", fakePhys(address), length), 0);
-        },
-        [](u16 port) { return static_cast<unsigned char>(portIn("inb %#lx", port)); },
-        [](u16 port) { return static_cast<u16>(portIn("inw %#lx", port)); },
-        [](u16 port) { return portIn("inl %#lx", port); },
-        [](u16 port, unsigned char value) { portOut("outb %#lx %#lx", port, value); },
-        [](u16 port, u16 value) { portOut("outw %#lx %#lx", port, value); },
-        [](u16 port, unsigned int value) { portOut("outl %#lx %#lx", port, value); },
-        [](const volatile void* address) {
+        };
+        k.inb = [](u16 port) { return static_cast<unsigned char>(portIn("inb %#lx", port)); };
+        k.inw = [](u16 port) { return static_cast<u16>(portIn("inw %#lx", port)); };
+        k.inl = [](u16 port) { return portIn("inl %#lx", port); };
+        k.outb = [](u16 port, unsigned char value) { portOut("outb %#lx %#lx", port, value); };
+        k.outw = [](u16 port, u16 value) { portOut("outw %#lx %#lx", port, value); };
+        k.outl = [](u16 port, unsigned int value) { portOut("outl %#lx %#lx", port, value); };
+        k.peek8 = [](const volatile void* address) {
             ++fake.peeks;
             return *static_cast<const volatile unsigned char*>(address);
-        },
-        [](volatile void* address, unsigned char value) { poke("poke8 %#lx %#lx", address, value); },
-        [](volatile void* address, u16 value) { poke("poke16 %#lx %#lx", address, value); },
-        [](volatile void* address, unsigned int value) { poke("poke32 %#lx %#lx", address, value); },
-        nullptr,  // socket
-        nullptr,  // ioctl
-        [](unsigned int microseconds) { return answer(fmt("usleep %lu", microseconds), 0); },
-        nullptr,  // system
-        nullptr, nullptr, nullptr,  // dlopen, dlsym, time
-        [](const char* path, int flags, mode_t mode) {
+        };
+        k.poke8 = [](volatile void* address, unsigned char value) { poke("poke8 %#lx %#lx", address, value); };
+        k.poke16 = [](volatile void* address, u16 value) { poke("poke16 %#lx %#lx", address, value); };
+        k.poke32 = [](volatile void* address, unsigned int value) { poke("poke32 %#lx %#lx", address, value); };
+        k.usleep = [](unsigned int microseconds) { return answer(fmt("usleep %lu", microseconds), 0); };
+        k.openMode = [](const char* path, int flags, mode_t mode) {
             const bool safe = (flags & O_NOFOLLOW) && (flags & O_CREAT) && (flags & O_CLOEXEC);
             return answer(std::string("create ") + path + fmt(" %#lo", mode) +
                               (safe ? "" : " follows-links"),
                           fake.noLockDirectory ? ENOENT : fake.createErrno, 9);
-        },
-        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // write .. runCommand
-        [](int fd, int operation) {
+        };
+        k.flock = [](int fd, int operation) {
             return answer(fmt("flock %lu %#lx", fd, operation), fake.flockErrno);
-        },
-        [](const char* path, mode_t mode) {
+        };
+        k.mkdir = [](const char* path, mode_t mode) {
             if (std::string(path) == "/run/lock") fake.noLockDirectory = false;
             return answer(std::string("mkdir ") + path + fmt(" %#lo", mode), 0);
-        },
-    };
+        };
+        return k;
+    }();
     return calls;
 }

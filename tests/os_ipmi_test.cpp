@@ -46,7 +46,7 @@ TEST(IpmiOpen, KernelReleaseAndDriverVersionDecide) {
         {"2.4.21-4.ELsmp\n", "ipmi message handler version 35.12\n", -1, true},
         {"2.4.21-4.ELsmp\n", "ipmi message handler version 39.1\n", 0, false},
         {"2.4.21-4.ELsmp\n", "ipmi message handler version 30.0\n", -1, true},
-        {"2.4.21-4.ELsmp\n", "ipmi message handler v39.1\n", -1, true},
+        {"2.4.21-4.ELsmp\n", "ipmi message handler v39.1\n", -1, false},  // not the banner: no word
         {"3.0.0\n", nullptr, -1, false},
     };
     for (const Case& c : cases) {

@@ -18,7 +18,8 @@
 #include "sim/smbios_builder.h"
 #include "sim/machine.h"
 #include "sim/machine_dir.h"
-#include "sim/sim_tool.h"
+#include "sim/tool_options.h"
+#include "sim/tool_report.h"
 
 namespace {
 
