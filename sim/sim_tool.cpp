@@ -53,6 +53,14 @@ int usage(const std::string& why) { return toolUsage(why); }
 int failed(const std::string& why) { return toolFailed(why); }
 
 
+// Writes an output of the tool, never into the machine directory.
+bool writeOutsideMachine(const std::string& dir, const std::string& path, const std::string& what,
+                         const std::vector<uint8_t>& bytes, std::string* error) {
+    DirHandle handle;
+    return handle.open(dir, false, error) && outsideDirectory(handle, path, what, error) &&
+           writeUserFile(path, bytes, error);
+}
+
 // ---- image ----
 int cmdImage(const std::vector<std::string>& args) {
     if (args.size() < 2) return usage("image: needs DIR and FILE");
@@ -74,7 +82,7 @@ int cmdImage(const std::vector<std::string>& args) {
     if (!m) return failed(error);
     std::vector<uint8_t> image = buildNewImage(*m, kind, uint32_t(seed));
     if (image.empty()) return failed("image: this machine's flash part is too small for an image");
-    if (!writeUserFile(args[1], image, &error)) return failed(error);
+    if (!writeOutsideMachine(args[0], args[1], "the image", image, &error)) return failed(error);
     return SIM_TOOL_OK;
 }
 
@@ -135,7 +143,8 @@ int cmdRead(const std::vector<std::string>& args) {
     std::string error;
     std::unique_ptr<Machine> m = loadMachineDir(args[0], record, &error);
     if (!m) return failed(error);
-    if (!writeUserFile(args[2], m->bank(bank).array(), &error)) return failed(error);
+    if (!writeOutsideMachine(args[0], args[2], "the bank's copy", m->bank(bank).array(), &error))
+        return failed(error);
     return SIM_TOOL_OK;
 }
 

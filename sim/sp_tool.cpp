@@ -4,11 +4,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <memory>
 
 #include "flash/flashsp.h"
+#include "os/file_access.h"
 #include "os/os.h"
 #include "platform/platform.h"
 #include "sim/machine.h"
@@ -26,6 +26,9 @@ const char SP_TOOL_USAGE[] =
     "       lromup-sim sp image FILE [--seed N]\n";
 
 namespace {
+
+// The file the service-processor procedures read, in the working directory.
+constexpr const char* SP_SOURCE_FILE = "LPCSPFW.BIN";
 
 int usage(const std::string& why) {
     std::cerr << "lromup-sim: sp: " << why << "\n" << SP_TOOL_USAGE;
@@ -80,6 +83,7 @@ bool parseSpFault(const std::string& text, SpFaults& f) {
 struct SpRun {
     std::string dir;
     std::string tracePath;
+    OutputFile trace;  // trace lines are streamed here as they happen
     MachineRecord record;
     std::unique_ptr<Machine> machine;
     std::unique_ptr<DirLock> lock;  // the machine directory's, for the whole run
@@ -88,16 +92,10 @@ struct SpRun {
 };
 SpRun* g_spRun = nullptr;
 
-void writeTrace(SimOS& host) {
-    if (g_spRun->tracePath.empty()) return;
-    if (!host.writeTrace(g_spRun->tracePath))
-        std::cerr << "lromup-sim: cannot write the trace to " << g_spRun->tracePath << "\n";
-    g_spRun->tracePath.clear();
-}
-
 OS* createSpHost() {
     auto* host = new SimOS(*g_spRun->machine);
-    host->setTracing(!g_spRun->tracePath.empty());
+    host->setTracing(g_spRun->trace.isOpen());
+    host->streamTraceTo(g_spRun->trace.stream());
     g_spRun->host = host;
     return host;
 }
@@ -105,26 +103,31 @@ OS* createSpHost() {
 void destroySpHost(OS* os) {
     auto* host = static_cast<SimOS*>(os);
     if (!host) return;
-    writeTrace(*host);
     if (g_spRun->host == host) g_spRun->host = nullptr;
     delete host;
 }
 
-bool finishSpRun() {
+// Closes the trace and saves the machine; a trace or machine that could not be
+// written is reported with how the procedure ended. False in that case.
+bool finishSpRun(const std::string& ending) {
     if (!g_spRun || g_spRun->finished) return true;
     g_spRun->finished = true;
     std::cout.flush();
     std::fflush(stdout);
-    if (g_spRun->host) writeTrace(*g_spRun->host);
+    std::string problem;
+    if (g_spRun->trace.isOpen()) g_spRun->trace.commit(&problem);
     std::string error;
-    if (!saveMachineDir(g_spRun->dir, *g_spRun->machine, g_spRun->record, &error)) {
-        std::cerr << "lromup-sim: " << error << "\n";
-        return false;
-    }
-    return true;
+    if (!saveMachineDir(g_spRun->dir, *g_spRun->machine, g_spRun->record, &error))
+        problem += (problem.empty() ? "" : "; ") + ("the machine was not saved: " + error);
+    if (problem.empty()) return true;
+    std::cerr << "lromup-sim: " << ending << ", but " << problem << "\n";
+    return false;
 }
 
-void finishSpRunAtExit() { finishSpRun(); }
+// The procedure ended the process from deep inside (exit).
+void finishSpRunAtExit() {
+    if (!finishSpRun("the procedure ended the process")) _exit(SIM_TOOL_FAILED);
+}
 
 int runProcedure(const std::vector<std::string>& args) {
     const bool flash = args[1] == "flash";
@@ -155,6 +158,13 @@ int runProcedure(const std::vector<std::string>& args) {
     if (!run->lock->held()) return failed(error);
     run->machine = loadMachineDir(run->dir, run->record, &error);
     if (!run->machine) return failed(error);
+    if (!run->tracePath.empty()) {
+        // Checked before anything runs, like run's trace.
+        if (!outsideDirectory(dir, run->tracePath, "the trace", &error)) return failed(error);
+        if (sameFile(run->tracePath, SP_SOURCE_FILE))
+            return failed("the trace " + run->tracePath + " is " + SP_SOURCE_FILE + ", the procedure's input");
+        if (!run->trace.open(run->tracePath, &error)) return failed(error);
+    }
     Machine& m = *run->machine;
     m.serviceProcessor().faults = faults;
     m.powerOn();
@@ -167,7 +177,7 @@ int runProcedure(const std::vector<std::string>& args) {
     const int status = flash ? FlashLPCSP(os, platform) : CompareServiceProcessorToSource(os, platform);
     delete platform;
     osDestroy(os);
-    const bool saved = finishSpRun();
+    const bool saved = finishSpRun("the procedure ended with status " + std::to_string(status & 0xFF));
     osSetHost(nullptr, nullptr);
     return saved ? status & 0xFF : SIM_TOOL_FAILED;
 }
@@ -184,9 +194,8 @@ int writeImage(const std::vector<std::string>& args) {
         return usage("unknown option '" + args[i] + "'");
     }
     const std::vector<uint8_t> image = spApplicationImage(uint32_t(seed));
-    std::ofstream out(args[1], std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
-    if (!out.flush()) return failed("cannot write " + args[1]);
+    std::string error;
+    if (!writeUserFile(args[1], image, &error)) return failed(error);
     return SIM_TOOL_OK;
 }
 

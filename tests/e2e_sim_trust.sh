@@ -108,7 +108,7 @@ for f in machine.txt primary.bin; do
     tool 1 read q primary q.bin
     tool 1 image q q.bin
     tool 1 run q -- /chg
-    grep -q "q/$f is not a regular file" err.txt || fail "the refusal does not name q/$f"
+    grep -q "q/$f is a FIFO, not a regular file" err.txt || fail "the refusal does not name q/$f"
 done
 
 # The trace goes to its file as the run makes it: a whole update's trace
@@ -127,7 +127,7 @@ fi
 rm -rf s && cp -r base s
 run_sim s --trace /dev/full -- /chg
 expect_status 1
-grep -q "the updater ended with status 0, but cannot write the trace to /dev/full: No space left on device" err.txt ||
+grep -q "the updater ended with status 0, but cannot write /dev/full: No space left on device" err.txt ||
     fail "the trace failure is not reported with the updater's status"
 mkdir s/primary.bin.new
 run_sim s -- /chg
