@@ -102,6 +102,9 @@ int realUsleep(unsigned int microseconds) { return ::usleep(microseconds); }
 int realSystem(const char* command) { return std::system(command); }
 int realFlock(int fd, int operation) { return ::flock(fd, operation); }
 int realMkdir(const char* path, mode_t mode) { return ::mkdir(path, mode); }
+int realFstat(int fd, struct stat* info) { return ::fstat(fd, info); }
+int realUnlink(const char* path) { return ::unlink(path); }
+uid_t realGeteuid() { return ::geteuid(); }
 
 void* realDlopen(const char* file, int mode) { return ::dlopen(file, mode); }
 void* realDlsym(void* handle, const char* symbol) { return ::dlsym(handle, symbol); }
@@ -140,7 +143,7 @@ const KernelCalls kProductionKernel = {
     realPeek8,  realPoke8,  realPoke16, realPoke32, realSocket, realIoctl,
     realUsleep, realSystem, realDlopen, realDlsym, realTime, realOpenMode, realWrite,
     realLseek,  realFsync,  realSelect, realClockGettime, realRunCommand, realFlock,
-    realMkdir,
+    realMkdir,  realFstat,  realUnlink, realGeteuid,
 };
 
 }  // namespace

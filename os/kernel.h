@@ -4,6 +4,7 @@
 // records calls, refuses them or backs /dev/mem with ordinary memory.
 #pragma once
 #include <sys/select.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -68,6 +69,11 @@ struct KernelCalls {
     // made with mkdir(2) where the system has none (a rescue system's /run).
     int (*flock)(int fd, int operation);
     int (*mkdir)(const char* path, mode_t mode);
+    // What the lock file is and who owns it; the lock file of another owner
+    // is removed (by root) and made anew; only root creates it.
+    int (*fstat)(int fd, struct stat* info);
+    int (*unlink)(const char* path);
+    uid_t (*geteuid)();
 };
 
 // The table bound to the real kernel calls and x86 instructions.

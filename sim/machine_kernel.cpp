@@ -111,6 +111,9 @@ const KernelCalls kMachineKernel = {
     },
     [](int, int) { return refuse(EBADF); },  // the machine lock belongs to SimOS
     [](const char*, mode_t) { return refuse(EROFS); },
+    [](int, struct stat*) { return refuse(EBADF); },
+    [](const char*) { return refuse(EROFS); },
+    []() -> uid_t { return 0; },
 };
 }  // namespace
 
