@@ -59,7 +59,8 @@ sp 2 m flash --fault sp-no-such-fault
 
 rm LPCSPFW.BIN
 sp 255 m flash
-expect_last_err "Error opening LPCSPFW.BIN"
+expect_err "Error opening LPCSPFW.BIN"
+expect_last_err "cannot read LPCSPFW.BIN: No such file or directory"
 sp 1 m compare
 expect_out "Compare failed.  Could not open source service processor file."
 finish
