@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "chipset/flash_parts.h"
 #include "chipset/gpio_lines.h"
 #include "chipset/ich10spi.h"
 #include "chipset/ich10spi_regs.h"
@@ -12,8 +13,7 @@
 
 namespace {
 
-// Status bits that are not protection: busy and write-enable latch.
-constexpr uint8_t FLASH_STATUS_TRANSIENT = 0x03;
+constexpr unsigned JEDEC_ID_SIZE = 3;
 
 // A status read takes microseconds: a controller that has not finished one
 // within 10 ms is stuck, and the run should not wait seconds to learn it. It
@@ -30,9 +30,11 @@ public:
     explicit MenuCommand(OS* host)
         : os(host), spi(readRootComplexBase(host) + SPI_BLOCK_OFFSET), menu(readSpiMenu(os, spi)) {}
 
-    bool read(const SpiOp& op, uint8_t& value) {
+    bool read(const SpiOp& op, uint8_t& value) { return readBytes(op, &value, 1); }
+
+    bool readBytes(const SpiOp& op, uint8_t* bytes, unsigned count) {
         if (!run(op, STATUS_READ_DONE_BOUND)) return false;
-        value = reg8(SPI_FDATA0);
+        for (unsigned i = 0; i < count; ++i) bytes[i] = reg8(SPI_FDATA0 + i);
         return true;
     }
 
@@ -100,14 +102,15 @@ void restoreStatus(OS* os, const FlashGuards& found) {
     MenuCommand command(os);
     uint8_t now = 0;
     const bool readable = command.read(OP_READ_STATUS, now);
-    const uint8_t want = uint8_t(found.status & ~FLASH_STATUS_TRANSIENT);
-    if (readable && uint8_t(now & ~FLASH_STATUS_TRANSIENT) == want) return;
-    command.write(OP_WRITE_STATUS, want);
-    if (!command.read(OP_READ_STATUS, now) || uint8_t(now & ~FLASH_STATUS_TRANSIENT) != want)
+    const uint8_t bits = protectionStatusBits(found.part);
+    const uint8_t want = uint8_t(found.status & bits);
+    if (readable && uint8_t(now & bits) == want) return;
+    command.write(OP_WRITE_STATUS, statusWriteFor(found.part, found.status));
+    if (!command.read(OP_READ_STATUS, now) || uint8_t(now & bits) != want)
         std::fprintf(stderr,
                      "The flash status register could not be put back to 0x%02X as found "
                      "(it reads 0x%02X); the part's block protection may be open\n",
-                     want, now);
+                     found.status, now);
 }
 
 }  // namespace
@@ -123,7 +126,11 @@ FlashGuards readFlashGuards(OS* os) {
         found.wpLevel = uint8_t(os->inportByte(base + line.level) & line.mask);
     });
     found.biosControl = readBiosControl(os);
-    found.statusKnown = MenuCommand(os).read(OP_READ_STATUS, found.status);
+    MenuCommand command(os);
+    found.statusKnown = command.read(OP_READ_STATUS, found.status);
+    uint8_t identity[JEDEC_ID_SIZE] = {};
+    if (command.readBytes(OP_READ_JEDEC_ID, identity, JEDEC_ID_SIZE))
+        found.part = knownFlashPart(identity);
     return found;
 }
 

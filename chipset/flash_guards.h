@@ -6,6 +6,7 @@
 #include <cstdint>
 
 class OS;
+struct FlashPartRow;
 
 struct FlashGuards {
     bool wpKnown = false;       // the host bridge has a known write-protect line
@@ -15,6 +16,7 @@ struct FlashGuards {
     uint8_t biosControl = 0;    // BIOS control register, bits 7:0
     bool statusKnown = false;   // the status register could be read
     uint8_t status = 0;
+    const FlashPartRow* part = nullptr;  // the part, when its identity is a known one
 };
 
 // Reads the guards and changes none of them. The status register is read

@@ -18,6 +18,9 @@ constexpr uint32_t MIB = 0x100000;
 constexpr uint8_t MXIC_BP = 0x3C;
 constexpr uint8_t WINBOND_BP = 0x1C;
 constexpr uint8_t ATMEL_SWP = 0x0C;
+constexpr uint8_t STATUS_SRWD = 0x80;          // SRWD (SPRL on the Atmel part)
+constexpr uint8_t STATUS_TRANSIENT = 0x03;     // busy and write-enable latch
+constexpr uint8_t GLOBAL_PROTECT_ALL = 0x3C;   // bits 5:2 of a global-protect write
 }  // namespace
 
 const FlashPartRow FLASH_PARTS[] = {
@@ -25,7 +28,7 @@ const FlashPartRow FLASH_PARTS[] = {
     {{0xC2, 0x20, 0x15}, true, " [MXIC MX25L1606E]\n", "MX25L1606E", 2 * MIB, MXIC_BP},
     {{0xEF, 0x40, 0x15}, true, " [WINBOND W25Q16BVSIG]\n", "W25Q16BVSIG", 2 * MIB, WINBOND_BP},
     {{0xC2, 0x20, 0x16}, true, " [MXIC MX25L3205DM2I]\n", "MX25L3205DM2I", 4 * MIB, MXIC_BP},
-    {{0x1F, 0x47, 0x00}, true, " [Atmel AT26DF321]\n", "AT26DF321", 4 * MIB, ATMEL_SWP},
+    {{0x1F, 0x47, 0x00}, true, " [Atmel AT26DF321]\n", "AT26DF321", 4 * MIB, ATMEL_SWP, true},
     {{0xC2, 0x20, 0x17}, false, "[MXIC MX25L6445E] / [MXIC MX25L6406E]", "MX25L6445E", 8 * MIB,
      MXIC_BP},
 };
@@ -39,6 +42,15 @@ const FlashPartRow* knownFlashPart(const uint8_t* identity) {
 
 bool blockProtectionSet(const FlashPartRow* part, uint8_t status) {
     return (status & (part ? part->protectBits : UNKNOWN_PART_PROTECT_BITS)) != 0;
+}
+
+uint8_t protectionStatusBits(const FlashPartRow* part) {
+    return part ? uint8_t(part->protectBits | STATUS_SRWD) : uint8_t(~STATUS_TRANSIENT);
+}
+
+uint8_t statusWriteFor(const FlashPartRow* part, uint8_t status) {
+    if (part == nullptr || !part->globalProtect) return uint8_t(status & ~STATUS_TRANSIENT);
+    return uint8_t((status & STATUS_SRWD) | (blockProtectionSet(part, status) ? GLOBAL_PROTECT_ALL : 0));
 }
 
 namespace {

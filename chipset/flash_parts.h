@@ -11,6 +11,9 @@ struct FlashPartRow {
     const char* name;     // the part as refusals name it
     uint32_t size;        // bytes
     uint8_t protectBits;  // status-register bits that hold the block protection
+    // Protection is set globally: a status write with bits 5:2 all 1 protects
+    // every sector, all 0 unprotects them, any other value changes nothing.
+    bool globalProtect = false;
 };
 
 // Accepted parts, in the order they are tested.
@@ -29,6 +32,15 @@ constexpr uint8_t UNKNOWN_PART_PROTECT_BITS = 0x3C;
 // Whether a status-register value leaves some of the part's blocks protected.
 // A null part means one the table does not know.
 bool blockProtectionSet(const FlashPartRow* part, uint8_t status);
+
+// Status bits that say how the part is protected (its block protection and
+// SRWD/SPRL); on a part the table does not know, all but busy and WEL.
+uint8_t protectionStatusBits(const FlashPartRow* part);
+
+// The byte a status write needs to give the part the protection that `status`
+// reads as: the bits themselves, or for global protection bits 5:2 all 1 or
+// all 0, SPRL as read.
+uint8_t statusWriteFor(const FlashPartRow* part, uint8_t status);
 
 // Number of 4 KiB blocks for a JEDEC capacity code.
 int blockCountForCapacity(uint8_t capacityCode);

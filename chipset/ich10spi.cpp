@@ -103,24 +103,21 @@ int ich10spiChipset::program(unsigned int start, unsigned int length, unsigned i
 
     // 64-bit end so that neither a zero length nor a range reaching 4 GiB wraps.
     const uint64_t end = uint64_t(start) + length;
-    uint32_t dataOffset = 0;
-    int result = 0;
+    int last = index;  // one past the last block inside the range
+    while (last < blockCount && uint64_t(blocks[last].address) + blocks[last].size <= end) ++last;
+
+    // The range is worked one aligned 64 KiB group at a time: whether a group
+    // can go with one 64 KiB erase depends on what all its blocks hold.
+    std::vector<uint8_t> current(BLOCK_64K);
     std::vector<int> written;  // blocks this call erased or programmed
-    for (; index < blockCount && uint64_t(blocks[index].address) + blocks[index].size <= end &&
-           result == 0;
-         ++index) {
-        const s_FlashBlock& block = blocks[index];
-        if (!block.skip) {
-            bool wrote = false;
-            result = rewriteBlock(block, data + dataOffset, &wrote);
-            if (wrote) written.push_back(index);
-            if (result != 0) break;
-        }
-        // Progress against the whole table, a whole number without a point.
-        std::cout << float((index * 100 + 100) / blockCount) << "%" << "\r" << std::flush;
-        dataOffset += block.size;
+    while (index < last) {
+        int count = 1;
+        while (index + count < last && blocks[index + count].address % BLOCK_64K != 0) ++count;
+        const int result = rewriteGroup(index, count, data + (blocks[index].address - start),
+                                        current.data(), &written);
+        if (result != 0) return result;
+        index += count;
     }
-    if (result != 0) return result;
     return verifyBlocks(written, start, data);
 }
 
@@ -147,18 +144,13 @@ int ich10spiChipset::programBlock(unsigned int address, unsigned int length, uns
     return 0;
 }
 
+// FDATA takes the chunk in one access. FDONE comes only once the part has
+// finished the program, so no status read follows.
 int ich10spiChipset::programChunk(uint32_t address, const uint8_t* chunk) {
-    for (unsigned word = 0; word < SPI_FDATA_SIZE; word += SPI_REG_STRIDE)
-        writeRegBytes(SPI_FDATA0 + word, chunk + word, SPI_REG_STRIDE);
+    writeRegBytes(SPI_FDATA0, chunk, SPI_FDATA_SIZE);
     writeReg32(SPI_FADDR, address);
     sendHw(HWCMD_WRITE_64);
-    int result = WaitHWCycleDone();
-    if (result != 0) return result;
-    // The hardware sequencer already waited for the part; a part still
-    // busy here is not an error, but a controller that cannot read the
-    // status any more is.
-    if (waitForProgramComplete() == FLASH_STATUS_UNREADABLE) return FLASH_STATUS_UNREADABLE;
-    return 0;
+    return WaitHWCycleDone();
 }
 
 int ich10spiChipset::readChunk(uint32_t flashAddress, uint8_t* chunk) {
@@ -259,6 +251,8 @@ int ich10spiChipset::waitForProgramComplete() { return waitFlashReady(); }
 int ich10spiChipset::waitForEraseComplete() { return waitFlashReady(); }
 
 void ich10spiChipset::eraseChip() {
+    const uint8_t eraseTypes[2] = {uint8_t(SPI_CHIP_ERASE_OPTYPE), uint8_t(SPI_CHIP_ERASE_OPTYPE >> 8)};
+    writeRegBytes(SPI_OPTYPE, eraseTypes, sizeof eraseTypes);
     writeRegBytes(SPI_OPMENU, SPI_MENU_LOW_CHIP_ERASE, sizeof SPI_MENU_LOW_CHIP_ERASE);
     Delay1mSec();
     refreshMenu();
@@ -272,6 +266,8 @@ void ich10spiChipset::eraseChip() {
         ++tries;
         std::printf("retry=%d ", CHIP_ERASE_TRIES - tries);
     }
+    const uint8_t types[2] = {uint8_t(SPI_MENU_OPTYPE), uint8_t(SPI_MENU_OPTYPE >> 8)};
+    writeRegBytes(SPI_OPTYPE, types, sizeof types);
     writeRegBytes(SPI_OPMENU, SPI_MENU_LOW, sizeof SPI_MENU_LOW);
     Delay1mSec();
     refreshMenu();

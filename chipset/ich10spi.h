@@ -13,6 +13,7 @@ class OS;
 struct PollBound;
 struct SpiHwCommand;
 struct FlashPartRow;
+enum class BlockWork : uint8_t;
 
 // One record of the block table.
 struct s_FlashBlock {
@@ -122,6 +123,13 @@ public:
     int checkPartFitsMap() const;
 
     // For inspection.
+    const FlashPartRow* flashPart() const { return part; }
+    // Reads the active part through the BIOS window, without the hex listing
+    // of read(); 0 (a window read cannot fail).
+    int readQuiet(uint32_t address, uint32_t length, uint8_t* buffer) {
+        readWindow(address, length, buffer);
+        return 0;
+    }
     uint32_t rootComplexBase() const { return rcba; }
     const s_FlashBlock* blockTable() const { return blocks; }
     int blockTableSize() const { return blockCount; }
@@ -146,8 +154,14 @@ private:
     // Read-before-write (chipset/block_rewrite.cpp).
     int readChunk(uint32_t flashAddress, uint8_t* chunk);
     int programChunk(uint32_t address, const uint8_t* chunk);
-    int readSilently(uint32_t address, uint32_t length, uint8_t* buffer);
-    int rewriteBlock(const s_FlashBlock& block, const uint8_t* wanted, bool* wrote);
+    void readWindow(uint32_t address, uint32_t length, uint8_t* buffer);
+    BlockWork preRead(uint32_t address, const uint8_t* wanted, uint8_t* current);
+    int rewriteGroup(int first, int count, const uint8_t* wanted, uint8_t* current,
+                     std::vector<int>* written);
+    int workBlock(int index, BlockWork work, bool groupErased, const uint8_t* wanted,
+                  uint8_t* held, std::vector<int>* written);
+    int eraseGroup(uint32_t address, bool* erased);
+    int waitSoftwareCycleEnd(const PollBound& bound, const char* what);
     int programChunks(uint32_t address, const uint8_t* wanted, const uint8_t* current);
     int verifyBlocks(const std::vector<int>& written, uint32_t start, const uint8_t* data);
 
@@ -166,6 +180,9 @@ int change_pb_gpio(OS* os);
 unsigned char ReadActiveBIOS(OS* os);
 // The same bank state, read without printing.
 unsigned char senseActiveBank(OS* os);
+// The EEPROM write-protect line's level as driven (1 high: locked, 0 low),
+// read without changing the line; -1 on a host bridge of neither generation.
+int eepromLineLevel(OS* os);
 // Drive the EEPROM write-protect line high (locked); returns 1.
 int LockEEPROM(OS* os);
 // Drive the EEPROM write-protect line low (unlocked); returns 1.

@@ -70,6 +70,9 @@ constexpr uint32_t LVSCC_VCL = 0x00800000;  // vendor component lock
 constexpr uint32_t SPI_FADDR_WINDOW = 0x800000;
 constexpr uint32_t SPI_FADDR_MASK = 0xFFFFFF;
 
+// The controller maps the part, top-aligned, below 4 GiB (the BIOS window).
+constexpr uint64_t BIOS_WINDOW_TOP = 0x100000000ull;
+
 // ---- SPI flash opcodes ----
 constexpr uint8_t SPI_OP_WRITE_STATUS = 0x01;
 constexpr uint8_t SPI_OP_PAGE_PROGRAM = 0x02;
@@ -79,6 +82,7 @@ constexpr uint8_t SPI_OP_WRITE_ENABLE = 0x06;
 constexpr uint8_t SPI_OP_FAST_READ = 0x0B;
 constexpr uint8_t SPI_OP_SECTOR_ERASE = 0x20;  // 4 KiB
 constexpr uint8_t SPI_OP_CHIP_ERASE = 0x60;
+constexpr uint8_t SPI_OP_BLOCK_ERASE = 0xD8;    // 64 KiB
 constexpr uint8_t SPI_OP_READ_JEDEC_ID = 0x9F;
 constexpr uint8_t SPI_OP_NONE = 0x00;
 
@@ -97,7 +101,7 @@ constexpr unsigned MENU_READ_STATUS = 3;
 constexpr unsigned MENU_READ_JEDEC_ID = 4;
 constexpr unsigned MENU_WRITE_STATUS = 5;
 constexpr unsigned MENU_WRITE_ENABLE = 6;
-constexpr unsigned MENU_WRITE_ENABLE_2 = 7;
+constexpr unsigned MENU_BLOCK_ERASE = 7;    // 64 KiB erase, by software sequencing only
 
 // OPTYPE: two bits per menu entry.
 constexpr uint16_t OPTYPE_READ_NO_ADDR = 0x0;
@@ -106,7 +110,7 @@ constexpr uint16_t OPTYPE_READ_ADDR = 0x2;
 constexpr uint16_t OPTYPE_WRITE_ADDR = 0x3;
 constexpr uint16_t optypeEntry(unsigned entry, uint16_t type) { return uint16_t(type << (2 * entry)); }
 
-// The OPTYPE value that goes with the menu below (0x543B).
+// The OPTYPE value that goes with the menu below (0xD43B).
 constexpr uint16_t SPI_MENU_OPTYPE =
     optypeEntry(MENU_PAGE_PROGRAM, OPTYPE_WRITE_ADDR) | optypeEntry(MENU_READ, OPTYPE_READ_ADDR) |
     optypeEntry(MENU_SECTOR_ERASE, OPTYPE_WRITE_ADDR) |
@@ -114,18 +118,23 @@ constexpr uint16_t SPI_MENU_OPTYPE =
     optypeEntry(MENU_READ_JEDEC_ID, OPTYPE_READ_NO_ADDR) |
     optypeEntry(MENU_WRITE_STATUS, OPTYPE_WRITE_NO_ADDR) |
     optypeEntry(MENU_WRITE_ENABLE, OPTYPE_WRITE_NO_ADDR) |
-    optypeEntry(MENU_WRITE_ENABLE_2, OPTYPE_WRITE_NO_ADDR);
-static_assert(SPI_MENU_OPTYPE == 0x543B, "opcode types of the updater's menu");
+    optypeEntry(MENU_BLOCK_ERASE, OPTYPE_WRITE_ADDR);
+static_assert(SPI_MENU_OPTYPE == 0xD43B, "opcode types of the updater's menu");
 
 // Menu bytes, lowest address first.
 constexpr uint8_t SPI_MENU_LOW[4] = {SPI_OP_PAGE_PROGRAM, SPI_OP_READ, SPI_OP_SECTOR_ERASE,
                                      SPI_OP_READ_STATUS};
 constexpr uint8_t SPI_MENU_HIGH[4] = {SPI_OP_READ_JEDEC_ID, SPI_OP_WRITE_STATUS,
-                                      SPI_OP_WRITE_ENABLE, SPI_OP_WRITE_ENABLE};
+                                      SPI_OP_WRITE_ENABLE, SPI_OP_BLOCK_ERASE};
 constexpr uint8_t SPI_MENU_PREOP[2] = {SPI_OP_WRITE_ENABLE, SPI_OP_WRITE_ENABLE};
 // Menu entries 0..3 while eraseChip runs: entry 2 is the chip erase.
 constexpr uint8_t SPI_MENU_LOW_CHIP_ERASE[4] = {SPI_OP_PAGE_PROGRAM, SPI_OP_READ, SPI_OP_CHIP_ERASE,
                                                 SPI_OP_READ_STATUS};
+// Their types: entry 2 becomes "write, no address", so that the part sees the
+// chip-erase opcode alone (followed by an address it would ignore the command).
+constexpr uint16_t SPI_CHIP_ERASE_OPTYPE =
+    uint16_t((SPI_MENU_OPTYPE & ~optypeEntry(MENU_SECTOR_ERASE, 3)) |
+             optypeEntry(MENU_SECTOR_ERASE, OPTYPE_WRITE_NO_ADDR));
 // readSpiByte's own set-up: only entry 2 (plain read) is used, as a read with address.
 constexpr uint16_t SPI_BYTE_READ_OPTYPE = optypeEntry(MENU_SECTOR_ERASE, OPTYPE_READ_ADDR);
 constexpr uint8_t SPI_MENU_LOW_BYTE_READ[4] = {SPI_OP_NONE, SPI_OP_FAST_READ, SPI_OP_READ,

@@ -171,9 +171,9 @@ int ich10spiChipset::WaitHWCycleDone() {
         writeReg8(SPI_HSFS, HSFS_FDONE | HSFS_FCERR);
         return SPI_ERR_REFUSED;
     }
+    // No bus delay after it: the next cycle's start clears FDONE and waits
+    // on the controller itself.
     writeReg8(SPI_HSFS, HSFS_FDONE);
-    os->outportByte(BUS_DELAY_PORT, BUS_DELAY_VALUE);
-    os->outportByte(BUS_DELAY_PORT, BUS_DELAY_VALUE);
     return 0;
 }
 

@@ -36,6 +36,10 @@ constexpr SpiOp OP_WRITE_STATUS = {"write status", SPI_OP_WRITE_STATUS, OPTYPE_W
                                    MENU_WRITE_STATUS, SSFC_ACS, 1};
 constexpr SpiOp OP_CHIP_ERASE = {"chip erase", SPI_OP_CHIP_ERASE, OPTYPE_WRITE_NO_ADDR,
                                  MENU_SECTOR_ERASE, SSFC_ACS, 0};
+// 64 KiB erase: the hardware sequencer erases only the controller's 4 KiB
+// granularity, so the larger erase runs from the menu.
+constexpr SpiOp OP_BLOCK_ERASE = {"64 KiB erase", SPI_OP_BLOCK_ERASE, OPTYPE_WRITE_ADDR,
+                                  MENU_BLOCK_ERASE, SSFC_ACS, 0};
 constexpr SpiOp OP_READ_ONE_BYTE = {"read", SPI_OP_READ, OPTYPE_READ_ADDR, MENU_READ, 0, 1};
 // readSpiByte's own set-up holds the read opcode at entry 2.
 constexpr SpiOp OP_BYTE_READ = {"read", SPI_OP_READ, OPTYPE_READ_ADDR, MENU_SECTOR_ERASE, 0, 1};

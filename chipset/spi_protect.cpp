@@ -186,6 +186,15 @@ unsigned char ReadActiveBIOS(OS* os) {
     return state;
 }
 
+int eepromLineLevel(OS* os) {
+    int level = -1;
+    forGpioGeneration(os, false, [&](unsigned short base, const GpioGenerationLines& lines) {
+        const GpioLine& line = lines.eepromWriteProtect;
+        level = (os->inportByte(base + line.level) & line.mask) != 0;
+    });
+    return level;
+}
+
 int LockEEPROM(OS* os) {
     driveLine(os, &GpioGenerationLines::eepromWriteProtect, true);
     return 1;

@@ -8,6 +8,7 @@
 // how long past them a wait goes on before it gives up.
 constexpr unsigned long SLOWEST_STATUS_WRITE_MS = 100;
 constexpr unsigned long SLOWEST_SECTOR_ERASE_MS = 400;    // 4 KiB erase
+constexpr unsigned long SLOWEST_BLOCK_ERASE_MS = 3000;    // 64 KiB erase
 constexpr unsigned long SLOWEST_CHIP_ERASE_MS = 100000;
 constexpr unsigned long WAIT_MARGIN_MS = 2000;
 
@@ -22,6 +23,9 @@ constexpr PollBound SW_CYCLE_DONE_BOUND = {SPI_CYCLE_SPIN_POLLS,
 // The same for the atomic chip erase.
 constexpr PollBound CHIP_ERASE_DONE_BOUND = {SPI_CYCLE_SPIN_POLLS,
                                              SLOWEST_CHIP_ERASE_MS + WAIT_MARGIN_MS};
+// The atomic 64 KiB erase.
+constexpr PollBound BLOCK_ERASE_DONE_BOUND = {SPI_CYCLE_SPIN_POLLS,
+                                              SLOWEST_BLOCK_ERASE_MS + WAIT_MARGIN_MS};
 // Cycle start (SCIP clear): an earlier software cycle still running.
 constexpr PollBound SW_CYCLE_START_BOUND = SW_CYCLE_DONE_BOUND;
 // Hardware cycle done (FDONE or FCERR): the hardware sequencer holds FDONE

@@ -12,5 +12,6 @@ constexpr int EXIT_BAD_CHIPSET_BASE = 10;   // a GPIO, SMBus or RCBA base that i
 constexpr int EXIT_VERIFY_DIFFERS = 11;     // /verify: the bank differs from what the image would write
 constexpr int EXIT_OUTPUT_REFUSED = 12;     // /dump or /report: the output file cannot be written safely
 constexpr int EXIT_MACHINE_LOCKED = 75;     // another updater holds the machine lock
+constexpr int EXIT_NO_CHIPSET = 255;        // the flash chipset could not be identified
 // A lock file this user may not open: ends as a refused /dev/mem does.
 constexpr int EXIT_NOT_PRIVILEGED = 1;

@@ -9,6 +9,7 @@
 #include "chipset/ich10spi.h"
 #include "chipset/pci.h"
 #include "flash/image_file.h"
+#include "flash/report.h"
 #include "os/os.h"
 #include "platform/platform.h"
 #include "platform/vpd.h"
@@ -27,6 +28,12 @@ struct CrtmCopy {
     unsigned int flashOffset;  // added to the record's flash offset
 };
 constexpr CrtmCopy CRTM_COPIES[] = {{0x20000, 0xF0000}, {0x10000, 0x40000}};
+
+// Result of a file shorter than its record.
+constexpr int IMAGE_SHORT = 3;
+// Chipset refusals that come before its first block is touched.
+constexpr int REFUSED_BEFORE_WRITING[] = {IMAGE_SHORT, IDENTITY_LOST, SPI_ERR_NO_OPCODE,
+                                          SPI_ERR_WRONG_PART, SPI_ERR_BIOS_LOCKED};
 
 enum class ReadResult { Ok, OpenFailed, Empty, Short };
 
@@ -88,7 +95,7 @@ void printChipsetGeneration(OS* os) {
 
 int FlashBIOS(OS* os, Platform* platform, int id, const char* label, const char* switchName,
               unsigned char* machineType, unsigned char* serial, unsigned char* assetTag,
-              unsigned char* uuidText) {
+              unsigned char* uuidText, const unsigned char* firstImage) {
     const int bank = platform->getFlashBank();
     s_FlashMap* map = platform->getFlashMap();
 
@@ -98,8 +105,10 @@ int FlashBIOS(OS* os, Platform* platform, int id, const char* label, const char*
     if (!chipset) {
         std::cerr << "Flash chipset could not be identified" << std::endl;
         osDestroy(os);
+        noteEarlyExit(255);
         std::exit(255);
     }
+    const ChipsetStatsCollector countsOfThisUpdate(chipset.get());
 
     printChipsetGeneration(os);
 
@@ -118,10 +127,14 @@ int FlashBIOS(OS* os, Platform* platform, int id, const char* label, const char*
         }
         std::unique_ptr<unsigned char[]> image(new unsigned char[file->size]);
 
-        switch (readImageFile(file->name, image.get(), file->size)) {
-            case ReadResult::Ok: break;
-            case ReadResult::Short: return 3;
-            default: return -1;
+        if (index == 0 && firstImage != nullptr) {
+            std::memcpy(image.get(), firstImage, file->size);
+        } else {
+            switch (readImageFile(file->name, image.get(), file->size)) {
+                case ReadResult::Ok: break;
+                case ReadResult::Short: return IMAGE_SHORT;
+                default: return -1;
+            }
         }
 
         if (index == 0) {
@@ -166,4 +179,10 @@ int FlashBIOS(OS* os, Platform* platform, int id, const char* label, const char*
         platform->setFlashBank(bank);
     }
     return 0;
+}
+
+bool refusedBeforeWriting(int result) {
+    for (int refused : REFUSED_BEFORE_WRITING)
+        if (result == refused) return true;
+    return false;
 }

@@ -12,9 +12,17 @@ class Platform;
 // identified and with 254 when the map has no such description.
 // machineType, serial and assetTag are array-new'd texts handed to modifyImage
 // (or null); uuidText stays with the caller.
+// firstImage, when given, is the first file's content already read and
+// checked by the caller (the record's size in bytes): it is written instead of
+// reading the file by name again.
 int FlashBIOS(OS* os, Platform* platform, int id, const char* label, const char* switchName,
               unsigned char* machineType, unsigned char* serial, unsigned char* assetTag,
-              unsigned char* uuidText);
+              unsigned char* uuidText, const unsigned char* firstImage = nullptr);
+
+// Whether a FlashBIOS result means that nothing was written: the file could
+// not be read, the identity cannot be carried, or the chipset refused before
+// its first block (opcode menu, part size, BIOS lock).
+bool refusedBeforeWriting(int result);
 
 // Signature of a running BIOS whose CRTM blocks must not be duplicated.
 constexpr char CRTMSIG[] = "CRTM";

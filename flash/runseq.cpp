@@ -1,17 +1,22 @@
 #include "flash/runseq.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <memory>
 #include <vector>
 
+#include "chipset/chipset_bases.h"
 #include "chipset/flash_guards.h"
 #include "chipset/ich10spi.h"
 #include "flash/exit_status.h"
 #include "flash/flashbios.h"
+#include "flash/image_family.h"
 #include "flash/image_file.h"
+#include "flash/inspect.h"
 #include "flash/machine_lock.h"
+#include "flash/report.h"
 #include "flash/settings.h"
 #include "flash/switches.h"
 #include "flash/write_plan.h"
@@ -25,15 +30,6 @@ namespace {
 // String fields of the SMBIOS structures the run reads.
 constexpr unsigned int BIOS_VERSION_FIELD = 0x05;   // type 0: BIOS Version string number
 constexpr unsigned int PRODUCT_NAME_FIELD = 0x05;   // type 1: Product Name string number
-
-// Image lengths each family accepts.
-constexpr long IMAGE_SIZE_61QM = 0x200000;
-constexpr long IMAGE_SIZE_62QM = 0x180000;
-
-// Positions in the flash map of the two BIOS descriptions the run points at
-// the user's files.
-constexpr int PRIMARY_DESCRIPTION_INDEX = 0;
-constexpr int BACKUP_DESCRIPTION_INDEX = 3;
 
 // The string numbered by the byte at `field` of a structure, or null.
 const char* structureString(const s_SMBIOSHeader* header, unsigned int field) {
@@ -57,6 +53,14 @@ void refuseMachine(OS* os) {
     }
 }
 
+// After a failed update: the bank that will boot, and what to do before a reboot.
+void explainFailedUpdate(OS* os) {
+    const int boots = senseActiveBank(os) != 0;
+    explainRefusal("The %s bank will boot next; the bank written may hold a partial image: "
+                   "check it with lromup /verify before rebooting, or write it again",
+                   bankName(boots));
+}
+
 // Reports the bank change with the line that matches the bank that was
 // active before the toggle.
 void changeBootBank(OS* os) {
@@ -77,6 +81,7 @@ struct BankUpdate {
     int id;
     const char* label;
     const char* switchName;
+    unsigned short regionBit;  // of image_bios_type
 };
 
 // The file's length, and its first `limit` bytes (fewer when it is shorter)
@@ -95,10 +100,9 @@ long readImage(const char* name, size_t limit, std::vector<unsigned char>& image
 // An update that would write no block at all, or an image that cannot boot
 // where it is written, is refused here, before the bank is switched.
 int checkWrite(const Chipset* probe, const s_FirmwareFile& file,
-               const std::vector<unsigned char>& image) {
-    // No probe: the update reports the unidentified chipset itself; no range
-    // known: it reports that with its own message.
-    if (probe == nullptr || file.size == 0) return 0;
+               const std::vector<unsigned char>& image, int family) {
+    // No range known: the update reports that with its own message.
+    if (file.size == 0) return 0;
     // A part of another size than the map's would make the plan below look
     // at the wrong blocks: name the part first.
     if (const auto* spi = dynamic_cast<const ich10spiChipset*>(probe)) {
@@ -119,14 +123,34 @@ int checkWrite(const Chipset* probe, const s_FirmwareFile& file,
         std::fprintf(stderr, "%s cannot boot: %s; nothing was written\n", file.name, why);
         return EXIT_IMAGE_CANNOT_BOOT;
     }
+    if (const char* why = notFamilyImageReason(image.data(), image.size(), family)) {
+        std::fprintf(stderr,
+                     "%s is not a BIOS for this machine: %s; nothing was written and the active "
+                     "bank was not changed.\nNote: %s.\n",
+                     file.name, why, familyImageDescription());
+        return EXIT_NOT_FAMILY_IMAGE;
+    }
     return 0;
 }
 
-// Points the description's file record at the user's file and checks the
-// file for the family and for what would be written. Returns 0 to go on, or
-// the status to end with.
-int checkImage(OS* os, Platform* platform, const Chipset* probe, const BankUpdate& update) {
+void explainImageSize(const char* name, long length, long expected) {
+    explainRefusal("%s is 0x%lX bytes; an image file of this family is 0x%lX bytes: use the image "
+                   "made for this machine", name, length, expected);
+}
+
+// Points the description's file record at the user's file, reads the file
+// once into image (what will be written, the record's size) and checks it for
+// the family and for what would be written. Returns 0 to go on, or the status
+// to end with.
+int checkImage(OS* os, Platform* platform, const Chipset* probe, const BankUpdate& update,
+               std::vector<unsigned char>& image) {
     s_FlashMap* map = platform->getFlashMap();
+    // A map without the description: the lookup's own messages and status,
+    // before the bank is switched.
+    if (map->descriptionCount <= update.descriptionIndex ||
+        map->descriptions[update.descriptionIndex]->id != unsigned(update.id)) {
+        FindFirmware(os, platform, unsigned(update.id), update.label, update.switchName);
+    }
     s_FirmwareFile* file = map->descriptions[update.descriptionIndex]->files[0];
     file->name = update.fileName;
     std::cout << "The ROM file name is: " << file->name << std::endl;
@@ -134,10 +158,11 @@ int checkImage(OS* os, Platform* platform, const Chipset* probe, const BankUpdat
     char model[PLATFORM_TEXT_SIZE] = {};
     const int family = identify_plat(os, model);
 
-    std::vector<unsigned char> image;  // the part of the file that would be written
     const long length = readImage(file->name, file->size, image);
     if (length < 0) {
+        const int error = errno;
         std::cerr << "Error opening " << file->name << std::endl;
+        explainRefusal("%s cannot be read: %s", file->name, std::strerror(error));
         return EXIT_IMAGE_UNUSABLE;
     }
     std::printf("The file size is 0x%lxh bytes\n", static_cast<unsigned long>(length));
@@ -146,42 +171,68 @@ int checkImage(OS* os, Platform* platform, const Chipset* probe, const BankUpdat
     if (family == MODEL_61QM && length != IMAGE_SIZE_61QM) {
         std::cout << "The platform is Moro 310 or Moro 320" << std::endl;
         std::cout << "Corrupt BIOS file, exiting" << std::endl;
+        explainImageSize(file->name, length, IMAGE_SIZE_61QM);
         return EXIT_IMAGE_SIZE;
     }
     if (family == MODEL_62QM && length != IMAGE_SIZE_62QM) {
         std::cout << "The platform is Moro 330" << std::endl;
         std::cout << "Corrupt BIOS file, exiting" << std::endl;
+        explainImageSize(file->name, length, IMAGE_SIZE_62QM);
         return EXIT_IMAGE_SIZE;
     }
-    return checkWrite(probe, *file, image);
+    // Found before the bank is switched: the update would end with it at once.
+    if (probe == nullptr) {
+        std::cerr << "Flash chipset could not be identified" << std::endl;
+        return EXIT_NO_CHIPSET;
+    }
+    // No range known: the update reports that with its own message.
+    if (file->size == 0) return 0;
+    if (image.size() < file->size) {
+        std::cerr << "Error reading " << file->name << std::endl;
+        return EXIT_IMAGE_UNUSABLE;
+    }
+    // The flash map was laid out from the mark the switch scan read: a file
+    // replaced since then is not the one the map describes.
+    if (hasRegionMark(image.data(), image.size()) !=
+        ((image_bios_type & update.regionBit) != 0)) {
+        std::cerr << file->name << " changed while the updater was reading it; nothing was "
+                  << "written" << std::endl;
+        return EXIT_IMAGE_UNUSABLE;
+    }
+    return checkWrite(probe, *file, image, family);
 }
 
-// Makes the bank of the update the active one and writes the image into it.
-// The part written ends locked by the update; whatever else the update opened
-// is put back as it was found, and on a failure the part's protection too.
-int writeBank(OS* os, Platform* platform, const BankUpdate& update) {
+// Makes the bank of the update the active one and writes the checked image
+// into it. The part written ends locked by the update; whatever else the
+// update opened is put back as it was found, and on a failure the part's
+// protection too.
+int writeBank(OS* os, Platform* platform, const BankUpdate& update,
+              const std::vector<unsigned char>& image) {
     const bool backupActive = ReadActiveBIOS(os) != 0;
     const bool switched = backupActive != update.wantBackupActive;
     if (switched) {
         change_pb_gpio(os);
     }
     const FlashGuards found = readFlashGuards(os);
+    runFacts().bank = update.wantBackupActive ? 1 : 0;
     const int result = FlashBIOS(os, platform, update.id, update.label, update.switchName,
-                                 nullptr, nullptr, nullptr, nullptr);
+                                 nullptr, nullptr, nullptr, nullptr, image.data());
     if (result != 0) {
         restoreFlashGuards(os, found);
-        // Refused for want of an intact identity: nothing was written, and the
-        // bank just made active is the damaged one. Boot from the other again.
-        if (result == IDENTITY_LOST && switched) {
+        // Refused before anything was written: the machine boots the bank it
+        // booted before the run.
+        if (refusedBeforeWriting(result) && switched) {
             change_pb_gpio(os);
         }
     } else {
         restoreBiosControl(os, found);
     }
+    printUpdateSummary(os, runFacts().bank);
     return result;
 }
 
 int release(OS* os, Platform* platform, int status) {
+    noteMachineEnd(os);
     delete platform;
     osDestroy(os);
     return status;
@@ -218,19 +269,51 @@ int runSequence() {
     Platform* platform = platInit(os);
 
     if (platform->identify() == 0) {
+        readMachineFacts(os, nullptr);
         refuseMachine(os);
         return release(os, platform, EXIT_FOREIGN_MACHINE);
     }
+    // With a base register that points nowhere every GPIO or SPI access
+    // would land on other devices: nothing is touched, and every mode that
+    // would write is refused.
+    const bool basesUsable = chipsetBasesUsable(os);
+    if (basesUsable) noteMachineStart(os);
     // The probe builds and identifies the chipset, which opens the guards of
     // the active part; they go back at once, so that a run that writes
     // nothing leaves them as it found them. Its block table tells what each
     // update would write.
-    const FlashGuards found = readFlashGuards(os);
-    const std::unique_ptr<Chipset> probe(platform->getChipset());
-    restoreFlashGuards(os, found);
+    std::unique_ptr<Chipset> probe;
+    if (basesUsable) {
+        const FlashGuards found = readFlashGuards(os);
+        probe.reset(platform->getChipset());
+        restoreFlashGuards(os, found);
+    }
+    readMachineFacts(os, probe.get());
+    // The looking modes sense the bank line and read both parts: refused too.
+    if (!basesUsable && (flashmode & (MODE_INFO | MODE_DUMP | MODE_VERIFY)) != 0) {
+        return release(os, platform, EXIT_BAD_CHIPSET_BASE);
+    }
+
+    // Looking modes first: they write no flash, and a dump keeps the bank as
+    // it was before any update of the same run.
+    if ((flashmode & MODE_INFO) != 0) showInfo(os, probe.get());
+    if ((flashmode & MODE_DUMP) != 0) {
+        const int refused = dumpActiveBank(os, probe.get());
+        if (refused != 0) return release(os, platform, refused);
+    }
+    if ((flashmode & MODE_VERIFY) != 0) {
+        return release(os, platform, verifyBank(os, platform, probe.get()));
+    }
 
     // Modes 1 to 5 also run when no mode switch was given.
     auto wanted = [](unsigned short bit) { return flashmode == 0 || (flashmode & bit) != 0; };
+    // The platform report ends the run before the updates.
+    const bool writes = wanted(MODE_CHANGE_BANK) || wanted(MODE_LOCK_EEPROM) ||
+                        wanted(MODE_UNLOCK_EEPROM) ||
+                        (!wanted(MODE_PLATFORM) && (flashmode & (MODE_PRIMARY | MODE_BACKUP)) != 0);
+    if (!basesUsable && writes) {
+        return release(os, platform, EXIT_BAD_CHIPSET_BASE);
+    }
 
     if (wanted(MODE_CHANGE_BANK)) {
         changeBootBank(os);
@@ -254,29 +337,33 @@ int runSequence() {
             result = GetVPDInfo(os, platform);
         } else {
             const BankUpdate primary{PRIMARY_DESCRIPTION_INDEX, PBIOS_FNAME, false, 0, "BIOS",
-                                     nullptr};
-            const int refused = checkImage(os, platform, probe.get(), primary);
+                                     nullptr, IMAGE_PRIMARY_REGION};
+            std::vector<unsigned char> image;
+            const int refused = checkImage(os, platform, probe.get(), primary, image);
             if (refused != 0) {
                 return release(os, platform, refused);
             }
-            result = writeBank(os, platform, primary);
+            result = writeBank(os, platform, primary, image);
         }
         if (result != 0) {
             std::cerr << "Error during flash process" << std::endl;
+            explainFailedUpdate(os);
             return release(os, platform, result);
         }
         std::cerr << "Flash process completed successfully" << std::endl;
     }
     if ((flashmode & MODE_BACKUP) != 0) {
         const BankUpdate backup{BACKUP_DESCRIPTION_INDEX, BBIOS_FNAME, true, 1, "Backup BIOS",
-                                "-2"};
-        const int refused = checkImage(os, platform, probe.get(), backup);
+                                "-2", IMAGE_BACKUP_REGION};
+        std::vector<unsigned char> image;
+        const int refused = checkImage(os, platform, probe.get(), backup, image);
         if (refused != 0) {
             return release(os, platform, refused);
         }
-        result = writeBank(os, platform, backup);
+        result = writeBank(os, platform, backup, image);
         if (result != 0) {
             std::cerr << "Error flashing backup BIOS " << std::endl;
+            explainFailedUpdate(os);
             return release(os, platform, result);
         }
         std::cerr << "Backup  BIOS" << " flashed successfully" << std::endl;

@@ -10,6 +10,15 @@ constexpr int MODEL_62QM = 62;     // Moro 330
 constexpr int MODEL_UNKNOWN = 5;   // neither family
 constexpr unsigned int PLATFORM_TEXT_SIZE = 32;  // identify_plat's text buffer
 
+// Image lengths each family accepts.
+constexpr long IMAGE_SIZE_61QM = 0x200000;
+constexpr long IMAGE_SIZE_62QM = 0x180000;
+
+// Positions in the flash map of the two BIOS descriptions the run points at
+// the user's files.
+constexpr int PRIMARY_DESCRIPTION_INDEX = 0;
+constexpr int BACKUP_DESCRIPTION_INDEX = 3;
+
 // Copies the BIOS Version string into text (PLATFORM_TEXT_SIZE bytes, always
 // terminated; longer versions are cut) and returns 61, 62 or 5 from its first
 // two characters.

@@ -164,17 +164,36 @@ bool OutputFile::openDevice(const std::string& path, std::string* error) {
     return true;
 }
 
+// What path names now: 0 absent or a regular file, 1 a device that keeps
+// nothing, -1 refused (the reason in *error).
+int OutputFile::classify(const std::string& path, std::string* error) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) return 0;
+        fail(error, withReason("cannot write " + path, errno));
+        return -1;
+    }
+    if (isDiscardingDevice(st)) return 1;
+    if (S_ISREG(st.st_mode)) return 0;
+    fail(error, path + " is a " + fileKindName(st.st_mode) +
+                    ", not a regular file; nothing was written to it");
+    return -1;
+}
+
+bool checkOutputPath(const std::string& path, std::string* error) {
+    const int kind = OutputFile::classify(path, error);
+    if (kind != 0) return kind > 0;
+    const std::string directory = directoryOf(path);
+    if (::access(directory.c_str(), W_OK | X_OK) != 0)
+        return fail(error, withReason("cannot create files in " + directory, errno));
+    return true;
+}
+
 bool OutputFile::open(const std::string& path, std::string* error) {
     discard();
-    struct stat st;
-    if (::lstat(path.c_str(), &st) == 0) {
-        if (isDiscardingDevice(st)) return openDevice(path, error);
-        if (!S_ISREG(st.st_mode))
-            return fail(error, path + " is a " + fileKindName(st.st_mode) +
-                                   ", not a regular file; nothing was written to it");
-    } else if (errno != ENOENT) {
-        return fail(error, withReason("cannot write " + path, errno));
-    }
+    const int kind = classify(path, error);
+    if (kind < 0) return false;
+    if (kind > 0) return openDevice(path, error);
     // The temporary: a name of our own beside path, created exclusively and
     // never through a link, so nobody else's file is ever opened for writing.
     for (int attempt = 0; attempt < TEMP_NAME_TRIES; ++attempt) {

@@ -79,6 +79,9 @@ public:
     // Removes the temporary; the path is left as it was.
     void discard();
     const std::string& path() const { return path_; }
+    // 0: path is absent or a regular file; 1: a device that keeps nothing;
+    // -1: refused, the reason in *error.
+    static int classify(const std::string& path, std::string* error);
 
 private:
     static bool isDiscardingDevice(const struct stat& named);
@@ -88,6 +91,11 @@ private:
     std::string path_;
     std::string temp_;
 };
+
+// Whether path can be written by an OutputFile: it is absent or a regular
+// file (or a device that keeps nothing), and its directory takes new files.
+// For a check before any work starts; the reason of a refusal in *error.
+bool checkOutputPath(const std::string& path, std::string* error);
 
 // Writes data as the whole of path, through an OutputFile.
 bool writeOutputFile(const std::string& path, const void* data, size_t length, std::string* error);

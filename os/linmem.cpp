@@ -14,6 +14,9 @@ namespace {
 constexpr unsigned int WORD_STORE = 2;
 constexpr unsigned int DWORD_STORE = 4;
 constexpr int EXIT_NO_PHYS_MEM = 1;
+// Why the last open of /dev/mem failed: a kernel without the device needs
+// another kernel, not more privileges.
+int physMemOpenError = 0;
 
 unsigned int windowBase(unsigned int address) { return address & ~MMAP_WINDOW_MASK; }
 unsigned int windowOffset(unsigned int address) { return address & MMAP_WINDOW_MASK; }
@@ -31,6 +34,7 @@ unsigned char* LinOS::privateGetMmap(unsigned int base) {
     // O_SYNC keeps the mapping uncached: it holds device registers.
     int fd = kernel->open(PHYS_MEM_DEVICE, O_RDWR | O_SYNC);
     if (fd < 0) {
+        physMemOpenError = errno;
         std::fprintf(stderr, "Error opening /dev/mem\n");
         return nullptr;
     }
@@ -52,7 +56,11 @@ unsigned char* LinOS::privateGetMmap(unsigned int base) {
 unsigned char* LinOS::privateGetMmapOrDie(unsigned int base) {
     unsigned char* window = privateGetMmap(base);
     if (window == nullptr) {
-        std::fprintf(stderr, "\nDo you have sufficient privileges?  Try sudo or execute as root\n");
+        if (physMemOpenError == ENOENT)
+            std::fprintf(stderr, "no /dev/mem on this kernel: boot a kernel that provides it "
+                                 "(CONFIG_DEVMEM) and run lromup as root\n");
+        else
+            std::fprintf(stderr, "\nDo you have sufficient privileges?  Try sudo or execute as root\n");
         std::exit(EXIT_NO_PHYS_MEM);
     }
     return window;

@@ -7,6 +7,11 @@ add_executable(lromup-static flash/main.cpp packaging/static_dlopen.cpp)
 target_link_libraries(lromup-static PRIVATE lromupcore)
 target_link_options(lromup-static PRIVATE -static -Wl,--wrap=dlopen)
 
+# A build configured before g++-multilib was installed gets lromup-i386 on its
+# next configure: a failed check is not kept in the cache.
+if(NOT LROMUP_HAVE_I386)
+  unset(LROMUP_HAVE_I386 CACHE)
+endif()
 set(CMAKE_REQUIRED_FLAGS -m32)
 set(CMAKE_REQUIRED_LINK_OPTIONS -m32 -static)
 check_cxx_source_compiles("#include <string>

@@ -7,6 +7,8 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/vpd.h"
+
 class OS;
 
 struct IdentityBlock {
@@ -26,8 +28,34 @@ enum class BlockRead {
 // into out (block.size bytes).
 BlockRead readTopBlock(OS* os, uint32_t top, const IdentityBlock& block, unsigned char* out);
 
-// The running BIOS's block: from the flash window, or from the shadow copy
-// when the window's bank is damaged (*fromShadow is then set). Damaged only
-// when neither holds it intact.
+// The running BIOS's block: from the flash window (the bank being replaced),
+// or, when that bank is damaged, from the shadow copy or else from the other
+// bank (*fallback then names where). Damaged only when none holds it intact.
 BlockRead readRunningBlock(OS* os, const IdentityBlock& block, unsigned char* out,
-                           bool* fromShadow);
+                           const char** fallback);
+
+// One copy of the VPD identity: the block up to its UUID record, and the UUID.
+struct VpdCopy {
+    unsigned char block[vpd::VPD_UUID_RECORD] = {};
+    unsigned char uuid[vpd::UUID_SIZE] = {};
+    bool uuidKnown = false;  // the UUID comes with a checksum that holds
+};
+
+// The running block: searched for in the 0x70 bytes at 0xFFF90, its UUID
+// 0x16 bytes below it. False when it is missing or its checksum fails.
+bool readRunningVpd(OS* os, VpdCopy* out);
+
+// The VPD block that the trailer of a top 64 KiB names, with the UUID of its
+// record when the record's checksum holds. False when there is no block with
+// its signature, a sane length and a checksum that holds.
+bool readTrailerVpd(OS* os, uint32_t top, VpdCopy* out);
+
+// The places an intact copy of the identity is looked for when the running
+// block lacks it, in the order they are trusted.
+enum class CopyPlace { Shadow, ReplacedBank, OtherBank };
+constexpr int COPY_PLACES = 3;
+const char* copyPlaceName(CopyPlace place);
+
+// Reads the trailer VPD copy of one place; the other bank is read with the
+// boot bank switched to it for the read and back at once.
+bool readVpdCopy(OS* os, CopyPlace place, VpdCopy* out);

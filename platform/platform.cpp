@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "flash/report.h"
 #include "os/os.h"
 #include "platform/x86qm.h"
 
@@ -28,5 +29,6 @@ s_FirmwareDescription* FindFirmware(OS* os, Platform* platform, unsigned int id,
         std::cerr << '"' << switchName
                   << "\" is an invalid switch for this version of wromup/lromup." << std::endl;
     if (os != nullptr) osDestroy(os);
+    noteEarlyExit(EXIT_NO_FIRMWARE_DESCRIPTION);
     std::exit(EXIT_NO_FIRMWARE_DESCRIPTION);
 }

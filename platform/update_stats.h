@@ -13,6 +13,7 @@ struct UpdateStats {
     uint32_t programmedBlocks = 0;  // blocks programmed, with or without an erase
     uint32_t unchangedBlocks = 0;   // blocks the read before writing found equal
     uint32_t bigErases = 0;         // 64 KiB erase cycles
-    uint32_t bigEraseFallbacks = 0; // 64 KiB groups erased block by block (no 0xD8 in a locked menu)
+    uint32_t bigEraseFallbacks = 0; // 64 KiB groups erased block by block (no 0xD8 in a locked
+                                    // menu, or the group did not read back erased)
     VerifyResult verify = VerifyResult::NotRun;
 };

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <iostream>
 #include <memory>
+#include <string>
 
 #include "os/os.h"
 #include "platform/identity_source.h"
@@ -81,13 +82,89 @@ const char* asText(const unsigned char* text) { return reinterpret_cast<const ch
 const IdentityBlock ASSET_IDENTITY = {"asset-tag", TOP_ASSET_PTR, ASSET_BLOCK_SIZE, ASSET_SIG};
 const IdentityBlock OEM_IDENTITY = {"OEM", TOP_OEM_PTR, OEM_BLOCK_SIZE, OEM_SIG};
 
-// Offset k of the running VPD block in the search window, or -1.
-int findRunningVpd(const unsigned char* window) {
-    static_assert(VPD_SEARCH_LAST + VPD_SIG_LENGTH <= VPD_SEARCH_LENGTH, "search inside window");
-    for (uint32_t k = 0; k <= VPD_SEARCH_LAST; ++k)
-        if (std::memcmp(window + k, VPD_SIGNATURE, VPD_SIG_LENGTH) == 0) return static_cast<int>(k);
-    return -1;
-}
+// Where each part of the VPD identity is carried from: the running block
+// when it is intact and holds the item, else the first intact copy (read only
+// when needed) that holds it, else the running block as it is.
+class VpdSources {
+public:
+    explicit VpdSources(OS* host) : os(host) { runningIntact = readRunningVpd(os, &running); }
+
+    // The block whose fields and length are carried; null when there is
+    // neither an intact running block nor an intact copy.
+    const VpdCopy* block() {
+        if (runningIntact) return &running;
+        if (chosen < 0) {
+            chosen = COPY_PLACES;
+            for (int i = 0; i < COPY_PLACES && chosen == COPY_PLACES; ++i)
+                if (copy(i) != nullptr) chosen = i;
+            if (chosen < COPY_PLACES) say("The running BIOS's VPD block is missing or damaged", chosen);
+        }
+        return chosen < COPY_PLACES ? copy(chosen) : nullptr;
+    }
+
+    const VpdCopy* field(uint32_t offset, uint32_t size, const char* what) {
+        return pick([&](const VpdCopy& c) { return !blank(c.block + offset, size); },
+                    [](const VpdCopy&) { return true; }, what);
+    }
+
+    const VpdCopy* uuid() {
+        return pick([&](const VpdCopy& c) { return c.uuidKnown && !blank(c.uuid, UUID_SIZE); },
+                    [&](const VpdCopy& c) { return c.uuidKnown; }, "UUID");
+    }
+
+private:
+    static bool blank(const unsigned char* field, size_t size) {
+        bool zeros = true, ones = true;
+        for (size_t i = 0; i < size; ++i) {
+            zeros = zeros && field[i] == 0x00;
+            ones = ones && field[i] == 0xFF;
+        }
+        return zeros || ones;
+    }
+
+    const VpdCopy* copy(int i) {
+        if (!tried[i]) {
+            tried[i] = true;
+            intact[i] = readVpdCopy(os, CopyPlace(i), &copies[i]);
+        }
+        return intact[i] ? &copies[i] : nullptr;
+    }
+
+    void say(const char* what, int i) {
+        std::cout << what << "; the copy in " << copyPlaceName(CopyPlace(i))
+                  << " is carried instead" << std::endl;
+    }
+
+    // The running block when it holds the item, else the first copy that
+    // does; failing both, the first that is usable at all.
+    template <typename Holds, typename Usable>
+    const VpdCopy* pick(Holds holds, Usable usable, const char* what) {
+        if (runningIntact && holds(running)) return &running;
+        for (int i = 0; i < COPY_PLACES; ++i) {
+            const VpdCopy* c = copy(i);
+            if (c != nullptr && holds(*c)) {
+                if (runningIntact) {
+                    const std::string line = std::string("The running BIOS's ") + what + " is blank";
+                    say(line.c_str(), i);
+                }
+                return c;
+            }
+        }
+        if (runningIntact && usable(running)) return &running;
+        for (int i = 0; i < COPY_PLACES; ++i)
+            if (const VpdCopy* c = copy(i))
+                if (usable(*c)) return c;
+        return runningIntact ? &running : block();
+    }
+
+    OS* os;
+    VpdCopy running;
+    bool runningIntact = false;
+    VpdCopy copies[COPY_PLACES];
+    bool tried[COPY_PLACES] = {};
+    bool intact[COPY_PLACES] = {};
+    int chosen = -1;  // the copy block() settled on; COPY_PLACES: none
+};
 
 void printUuid(const s_UUIDStruc& u) {
     char text[40];
@@ -193,54 +270,70 @@ void uuidFromText(const char* text, s_UUIDStruc* uuid) {
 int carryIdentity(OS* os, unsigned char* imageData, uint32_t imageSize,
                   const unsigned char* machineType, const unsigned char* serial,
                   const unsigned char* assetTag, const s_UUIDStruc* uuid) {
-    unsigned char window[VPD_SEARCH_LENGTH] = {};
-    os->memRead(VPD_SEARCH_BASE, VPD_SEARCH_LENGTH, window);
-    const int k = findRunningVpd(window);
-    if (k < 0) return 0;
-    const unsigned char* running = window + k;
     const ImageBuffer image(imageData, imageSize);
 
-    // The blocks are read before anything is changed: an update that would
-    // lose one is refused with the image as it was.
+    // Everything is read before anything is changed: an update that would
+    // lose part of the identity is refused with the image as it was.
+    VpdSources sources(os);
+    const VpdCopy* runningSource = sources.block();
+    const VpdCopy* serialSource = sources.field(VPD_SERIAL, VPD_SERIAL_SIZE, "serial number");
+    const VpdCopy* mtmSource = sources.field(VPD_MTM, VPD_MTM_SIZE, "machine type/model");
+    const VpdCopy* boardSource =
+        sources.field(VPD_FIELD_1D, VPD_FIELD_1D_SIZE, "11-character board field");
+    const VpdCopy* uuidSource = sources.uuid();
+    if (runningSource == nullptr) {
+        std::cerr << "The running BIOS's VPD block is missing or damaged, and neither the bank "
+                  << "being replaced nor the other bank holds an intact copy (signature and "
+                  << "checksum); nothing was written, so that the machine's serial number, "
+                  << "type/model and UUID are not lost" << std::endl;
+        return IDENTITY_LOST;
+    }
+    const unsigned char* running = runningSource->block;
+
     unsigned char assetBlock[ASSET_BLOCK_SIZE] = {};
     unsigned char oemBlock[OEM_BLOCK_SIZE] = {};
-    bool assetShadowed = false, oemShadowed = false;
+    const char* assetFallback = nullptr;
+    const char* oemFallback = nullptr;
     const BlockRead asset =
         assetTag != nullptr ? BlockRead::Absent
-                            : readRunningBlock(os, ASSET_IDENTITY, assetBlock, &assetShadowed);
-    const BlockRead oem = readRunningBlock(os, OEM_IDENTITY, oemBlock, &oemShadowed);
+                            : readRunningBlock(os, ASSET_IDENTITY, assetBlock, &assetFallback);
+    const BlockRead oem = readRunningBlock(os, OEM_IDENTITY, oemBlock, &oemFallback);
     if (asset == BlockRead::Damaged || oem == BlockRead::Damaged) {
         std::cerr << "The " << (asset == BlockRead::Damaged ? ASSET_IDENTITY : OEM_IDENTITY).name
                   << " block of the BIOS bank being replaced is damaged (an earlier update was "
-                  << "interrupted?) and the running BIOS holds no intact copy; nothing was "
-                  << "written, so that the machine's identity is not lost" << std::endl;
+                  << "interrupted?) and neither the running BIOS nor the other bank holds an "
+                  << "intact copy; nothing was written, so that the machine's identity is not "
+                  << "lost" << std::endl;
         return IDENTITY_LOST;
     }
-    if ((asset == BlockRead::Found && assetShadowed) || (oem == BlockRead::Found && oemShadowed))
-        std::cout << "The identity blocks of the BIOS bank being replaced are damaged; "
-                  << "the running BIOS's copy is carried instead" << std::endl;
+    for (const char* fallback : {assetFallback, oemFallback})
+        if (fallback != nullptr) {
+            std::cout << "The identity blocks of the BIOS bank being replaced are damaged; "
+                      << "the copy in " << fallback << " is carried instead" << std::endl;
+            break;
+        }
 
     const int64_t vpd = image.blockFromTrailer(TRAILER_VPD_PTR);
     if (machineType != nullptr) {
         std::cout << "Merging in new machine type/model number " << asText(machineType) << std::endl;
         putImageField(image, vpd, VPD_MTM, machineType, VPD_MTM_SIZE);
     } else {
-        putImageField(image, vpd, VPD_MTM, running + VPD_MTM, VPD_MTM_SIZE);
+        putImageField(image, vpd, VPD_MTM, mtmSource->block + VPD_MTM, VPD_MTM_SIZE);
     }
     if (serial != nullptr) {
         std::cout << "Merging in new serial number " << asText(serial) << std::endl;
         putImageField(image, vpd, VPD_SERIAL, serial, VPD_SERIAL_SIZE);
     } else {
-        putImageField(image, vpd, VPD_SERIAL, running + VPD_SERIAL, VPD_SERIAL_SIZE);
+        putImageField(image, vpd, VPD_SERIAL, serialSource->block + VPD_SERIAL, VPD_SERIAL_SIZE);
     }
-    putImageField(image, vpd, VPD_FIELD_1D, running + VPD_FIELD_1D, VPD_FIELD_1D_SIZE);
+    putImageField(image, vpd, VPD_FIELD_1D, boardSource->block + VPD_FIELD_1D, VPD_FIELD_1D_SIZE);
 
     unsigned char uuidBytes[UUID_SIZE] = {};
     if (uuid != nullptr) {
         printUuid(*uuid);
         std::memcpy(uuidBytes, uuid, UUID_SIZE);
     } else {
-        os->memRead(VPD_SEARCH_BASE + k - VPD_RUNNING_UUID_BELOW, UUID_SIZE, uuidBytes);
+        std::memcpy(uuidBytes, uuidSource->uuid, UUID_SIZE);
     }
     const int64_t record = vpd < 0 ? -1 : vpd + VPD_UUID_RECORD;
     if (record >= 0 && image.holds(record + UUIDREC_UUID, UUID_SIZE))

@@ -126,6 +126,15 @@ void runPciSequence(OS* os, const PciRmw* steps, size_t count) {
 
 }  // namespace
 
+bool imageRangeOfSize(OS* os, uint32_t size, uint32_t* offset) {
+    const GenerationLayout& layout = readGeneration(os);
+    if (size == 0) return false;
+    if (layout.flashSize == size) *offset = 0;
+    else if (layout.regionSize == size) *offset = layout.regionOffset;
+    else return false;
+    return true;
+}
+
 x86QMPlatform::x86QMPlatform(OS* os) : flashMap(new s_FlashMap{}), host(os) {
     flashMap->blockSize = X86QM_BLOCK_SIZE;
     flashMap->flashSize = readGeneration(host).flashSize;

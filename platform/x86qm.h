@@ -17,6 +17,10 @@ extern char plat_num[PLAT_NUM_SIZE];
 constexpr uint32_t X86QM_BLOCK_SIZE = 0x10000;
 constexpr int32_t X86QM_DESCRIPTION_COUNT = 4;
 
+// Where an image file of `size` bytes lies in this board's flash: the whole
+// part, or the BIOS region alone. False when neither is that size.
+bool imageRangeOfSize(OS* os, uint32_t size, uint32_t* offset);
+
 class x86QMPlatform : public Platform {
 public:
     // Builds the flash map for the board generation and image_bios_type.

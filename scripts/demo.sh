@@ -4,10 +4,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_CXX_COMPILER=g++ >/dev/null
-cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target lromup lromup-sim >/dev/null
+# The demo's own build directory (LROMUP_DEMO_BUILD to choose another): it is
+# configured only when it has never been, and never wiped, so a build
+# directory the user made keeps its settings.
+demo_build=${LROMUP_DEMO_BUILD:-build-demo}
+[ -f "$demo_build/CMakeCache.txt" ] ||
+  cmake -S . -B "$demo_build" -G Ninja -DCMAKE_CXX_COMPILER=g++ -DLROMUP_TESTS=OFF >/dev/null
+cmake --build "$demo_build" -j "$(nproc 2>/dev/null || echo 2)" --target lromup-sim >/dev/null
 
-sim=$PWD/build/lromup-sim
+sim=$(cd "$demo_build" && pwd)/lromup-sim
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"

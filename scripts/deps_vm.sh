@@ -8,3 +8,4 @@ ls /usr/lib/gcc/x86_64-linux-gnu/*/32/libstdc++.a >/dev/null 2>&1 || want+=(g++-
 command -v dpkg-shlibdeps >/dev/null || want+=(dpkg-dev)
 command -v man >/dev/null || want+=(man-db)
 command -v col >/dev/null || want+=(bsdextrautils)
+command -v lintian >/dev/null || want+=(lintian)

@@ -2,40 +2,11 @@
 
 #include <cstring>
 
+#include "sim/bank_firmware.h"
 #include "sim/machine.h"
 #include "sim/models.h"
-#include "sim/smbios_builder.h"
 
 namespace {
-
-// ---- Identity blocks (offsets from each block's first byte) ----
-constexpr uint32_t VPD_LENGTH = 0x05;        // end of the checksummed range
-constexpr uint32_t VPD_SERIAL = 0x16;
-constexpr uint32_t VPD_SERIAL_SIZE = 7;
-constexpr uint32_t VPD_BOARD_FIELD = 0x1D;
-constexpr uint32_t VPD_BOARD_FIELD_SIZE = 11;
-constexpr uint32_t VPD_MTM = 0x28;
-constexpr uint32_t VPD_MTM_SIZE = 7;
-constexpr uint32_t VPD_CHECKSUM = 0x2F;
-constexpr uint32_t VPD_CHECKSUM_FIRST = 0x0D;
-constexpr uint8_t VPD_CHECKED_END = 0x30;    // the length byte our firmware writes
-constexpr uint32_t VPD_UUID_RECORD = 0x57;
-constexpr uint32_t UUID_REC_CHECKSUM = 0x06;
-constexpr uint32_t UUID_REC_LENGTH = 0x07;
-constexpr uint32_t UUID_REC_UUID = 0x09;
-constexpr uint32_t UUID_SIZE = 16;
-constexpr uint16_t UUID_REC_SIZE = UUID_REC_UUID + UUID_SIZE;
-constexpr uint32_t VPD_BLOCK_SIZE = VPD_UUID_RECORD + UUID_REC_SIZE;
-constexpr uint32_t ASSET_TEXT = 0x0B;
-constexpr uint32_t ASSET_BLOCK_SIZE = 0x2B;
-constexpr uint32_t OEM_TEXT = 0x07;
-constexpr uint32_t OEM_BLOCK_SIZE = 0x27;
-constexpr uint32_t TEXT_FIELD_SIZE = 32;
-const char VPD_SIGNATURE[] = "\xAA\x55VPD";
-const char UUID_RECORD_TAG[] = "_UUID_";
-const char ASSET_SIGNATURE[] = "_ASSETID_";
-const char OEM_SIGNATURE[] = "_OEM_";
-const char CRTM_SIGNATURE[] = "CRTM";
 
 // ---- Image framing ----
 constexpr uint32_t REGION_MARK_OFFSET = 0x10;  // the firmware-file-system GUID of the volume header
@@ -47,32 +18,11 @@ constexpr uint32_t FV_HEADER_SIZE = 0x48;
 constexpr uint32_t DESCRIPTOR_SIGNATURE_OFFSET = 0x10;
 const uint8_t DESCRIPTOR_SIGNATURE[4] = {0x5A, 0xA5, 0xF0, 0x0F};
 constexpr uint32_t DESCRIPTOR_SIZE = 0x1000;
-constexpr uint32_t RESET_VECTOR = 0xFFF0;  // jmp far F000:E05B
-const uint8_t RESET_JUMP[5] = {0xEA, 0x5B, 0xE0, 0x00, 0xF0};
 constexpr uint32_t CODE_AREA_END = IMAGE_ASSET_BLOCK;  // filler below the blocks in the top 64 KiB
 
-// Where the BIOS region lies in the flash of each generation.
-struct GenerationLayout {
-    BoardKind kind;
-    uint32_t regionOffset;
-    uint32_t regionSize;
-    uint32_t wholeSize;
-    uint8_t lockedStatus;  // status register an earlier update leaves
-};
-constexpr GenerationLayout GENERATIONS[] = {
-    {BoardKind::PCH, 0x600000, 0x200000, 0x800000, 0x94},
-    {BoardKind::ICH, 0x3000, 0x180000, 0x200000, 0xBC},
-};
 constexpr uint32_t REGION_SIZE_61QM = 0x200000;
 constexpr uint32_t REGION_SIZE_62QM = 0x180000;
 constexpr uint32_t WHOLE_SIZE_61QM_ICH = 0x200000;
-
-const GenerationLayout& layoutFor(uint32_t hostBridgeId) {
-    BoardKind kind = boardKindFor(hostBridgeId);
-    for (const GenerationLayout& g : GENERATIONS)
-        if (g.kind == kind) return g;
-    return GENERATIONS[0];
-}
 
 // Seeds of the two banks' firmware and of new images: distinct streams.
 constexpr uint64_t BANK_SEED[2] = {0x5EED0001, 0x5EED0002};
@@ -221,26 +171,15 @@ void writeVpdBlock(uint8_t* p, const BoardContents& b, bool blank) {
 
 std::string familyOf(const std::string& biosVersion) { return biosVersion.substr(0, 4); }
 
-SmbiosIdentity smbiosIdentity(const BoardContents& b, const std::string& biosVersion, bool blank) {
-    SmbiosIdentity id;
-    id.biosVendor = "Moro Labs";
-    id.biosVersion = biosVersion;
-    id.biosDate = "06/15/2011";
-    id.manufacturer = "Moro Labs";
-    id.product = blank ? "" : b.product;  // a new image is the same for the whole family
-    id.version = "1.0";
-    id.serial = blank ? "" : b.serial;
-    if (!blank) std::memcpy(id.uuid, b.uuid, 16);
-    id.boardManufacturer = "Moro Labs";
-    id.boardProduct = familyOf(biosVersion);
-    id.boardVersion = "1.0";
-    id.boardSerial = blank ? "" : b.boardField;
-    return id;
+void put32(uint8_t* p, uint32_t v) {
+    put16(p, uint16_t(v));
+    put16(p + 2, uint16_t(v >> 16));
 }
 
 // Fills the top 64 KiB of a BIOS image. "blank" is a new image as built: the
-// identity blocks are there but hold no identity.
-void writeTop(uint8_t* top, const BoardContents& b, const std::string& biosVersion, bool blank) {
+// identity blocks are there but hold no identity. Everything the running BIOS
+// builds at boot (SMBIOS, the running VPD copy) is left erased.
+void writeTop(uint8_t* top, const BoardContents& b, uint32_t build, bool blank) {
     std::memset(top + CODE_AREA_END, 0xFF, IMAGE_TOP_SIZE - CODE_AREA_END);
     scrubAnchors(top, CODE_AREA_END);
 
@@ -256,19 +195,8 @@ void writeTop(uint8_t* top, const BoardContents& b, const std::string& biosVersi
     std::memcpy(oem, OEM_SIGNATURE, 5);
     if (!blank) putText(oem + OEM_TEXT, TEXT_FIELD_SIZE, b.oem);
 
-    writeSmbiosTables(top, IMAGE_TOP_SIZE, LEGACY_AREA_BASE, IMAGE_SMBIOS_ENTRY,
-                      smbiosIdentity(b, biosVersion, blank));
-
-    // The copies the running BIOS keeps where the updater looks for them: the
-    // VPD header and fields (not its UUID record) and the UUID below it.
-    uint8_t* running = top + RUNNING_VPD_BASE + RUNNING_VPD_SHIFT;
-    uint8_t vpd[VPD_BLOCK_SIZE];
-    writeVpdBlock(vpd, b, blank);
-    std::memcpy(running, vpd, VPD_CHECKED_END);
-    if (b.noVpd) std::memset(running, 0, 5);
-    if (!blank)
-        std::memcpy(running - RUNNING_UUID_BELOW_VPD, b.uuid, UUID_SIZE);
-
+    std::memcpy(top + BOOT_TAG, BOOT_TAG_SIGNATURE, 4);
+    put32(top + BOOT_TAG + 4, build);
     put16(top + TRAILER_ASSET_PTR, b.noAsset && !blank ? BLOCK_ABSENT : IMAGE_ASSET_BLOCK);
     put16(top + TRAILER_VPD_PTR, IMAGE_VPD_BLOCK);
     put16(top + TRAILER_OEM_PTR, IMAGE_OEM_BLOCK);
@@ -280,6 +208,19 @@ void writeTop(uint8_t* top, const BoardContents& b, const std::string& biosVersi
     }
     if (b.crtm) std::memcpy(top + CRTM_OFFSET, CRTM_SIGNATURE, 4);
     std::memcpy(top + RESET_VECTOR, RESET_JUMP, sizeof RESET_JUMP);
+}
+
+// The body's header record at image offset `at`, covering up to `end`.
+void writeBody(std::vector<uint8_t>& image, uint32_t at, uint32_t end, const std::string& version) {
+    if (at + BODY_RECORD_SIZE > end) return;
+    uint8_t* rec = image.data() + at;
+    std::memset(rec, 0, BODY_RECORD_SIZE);
+    std::memcpy(rec, BODY_SIGNATURE, 6);
+    put32(rec + BODY_COVERED, end - at);
+    putText(rec + BODY_VERSION, BODY_VERSION_SIZE, version);
+    uint32_t sum = 0;
+    for (uint32_t i = at + BODY_RECORD_SIZE; i < end; ++i) sum += image[i];
+    put32(rec + BODY_SUM, sum);
 }
 
 void writeVolumeHeader(uint8_t* p, uint32_t length) {
@@ -298,12 +239,14 @@ void sealImage(std::vector<uint8_t>& image) {
     put16(image.data() + image.size() - 2, imageChecksum(image.data(), image.size()));
 }
 
-// A complete BIOS image of `size` bytes; a region image starts with the
-// firmware volume header, a whole one with the flash descriptor and has the
-// volume at regionOffset.
-std::vector<uint8_t> buildImage(const BoardContents& b, uint32_t size, bool region,
-                                uint32_t regionOffset, uint64_t seed,
-                                const std::string& biosVersion, bool blank) {
+// A complete BIOS image of `size` bytes for a part of partSize bytes; a region
+// image starts with the firmware volume header and is written at the region's
+// offset, a whole one starts with the flash descriptor and has the volume at
+// regionOffset. Its body and boot block carry the version and build number.
+std::vector<uint8_t> buildImage(const BoardContents& b, uint32_t size, uint32_t partSize,
+                                bool region, uint64_t seed, const std::string& biosVersion,
+                                bool blank) {
+    const uint32_t regionOffset = generationLayout(b.hostBridgeId).regionOffset;
     std::vector<uint8_t> image(size);
     fillCode(image.data(), size, seed);
     if (region) {
@@ -313,14 +256,26 @@ std::vector<uint8_t> buildImage(const BoardContents& b, uint32_t size, bool regi
         if (regionOffset + FV_HEADER_SIZE <= size)
             writeVolumeHeader(image.data() + regionOffset, size - regionOffset);
     }
-    writeTop(image.data() + size - IMAGE_TOP_SIZE, b, biosVersion, blank);
+    // Flash offsets become image offsets: a region image lands at regionOffset.
+    const uint32_t base = region ? regionOffset : 0;
+    const uint32_t build = uint32_t((seed * 0x9E3779B97F4A7C15ull) >> 32) | 1;
+    const uint32_t bootBlock = bootBlockStart(b.hostBridgeId, partSize);
+    const uint32_t top = size - IMAGE_TOP_SIZE;
+    if (bootBlock >= base && bootBlock - base + 16 <= top) {
+        uint8_t* start = image.data() + (bootBlock - base);
+        std::memcpy(start, BOOT_BLOCK_SIGNATURE, 8);
+        put32(start + BOOT_BUILD, build);
+    }
+    const uint32_t body = bodyRecordOffset(b.hostBridgeId, partSize);
+    const uint32_t bodyEnd = bootBlock >= base && bootBlock - base < top ? bootBlock - base : top;
+    writeTop(image.data() + top, b, build, blank);
+    if (body >= base) writeBody(image, body - base, bodyEnd, biosVersion);
     sealImage(image);
     return image;
 }
 
 std::vector<uint8_t> newImage(const BoardContents& b, const std::string& family,
                               uint32_t partSize, ImageKind kind, uint32_t seed) {
-    const GenerationLayout& g = layoutFor(b.hostBridgeId);
     bool ich = boardKindFor(b.hostBridgeId) == BoardKind::ICH;
     bool region;
     uint32_t size;
@@ -342,8 +297,7 @@ std::vector<uint8_t> newImage(const BoardContents& b, const std::string& family,
     if (size < IMAGE_TOP_SIZE) return {};
     std::string version = (family.size() == 4 ? family : std::string("61QM")) +
                           std::to_string(50 + seed % 50) + "N";
-    return buildImage(b, size, region, g.regionOffset, NEW_IMAGE_SEED_BASE + seed, version,
-                      true);
+    return buildImage(b, size, partSize, region, NEW_IMAGE_SEED_BASE + seed, version, true);
 }
 
 }  // namespace
@@ -364,23 +318,20 @@ std::unique_ptr<Machine> buildMachine(const MachineOptions& options, std::string
     cfg.firmwareMenu = options.firmwareMenu;
     cfg.biosLockEnable = options.biosLockEnable;
     cfg.spiLockDown = options.spiLockDown;
+    cfg.product = b.product;
     auto machine = std::make_unique<Machine>(cfg);
-    const GenerationLayout& g = layoutFor(b.hostBridgeId);
+    const GenerationLayout& g = generationLayout(b.hostBridgeId);
     for (int i = 0; i < 2; ++i) {
         FlashPart& part = machine->bank(i);
         std::vector<uint8_t>& array = part.array();
         uint32_t size = uint32_t(array.size());
-        array = buildImage(b, size, false, g.regionOffset, BANK_SEED[i], b.biosVersion, false);
+        array = buildImage(b, size, size, false, BANK_SEED[i], b.biosVersion, false);
         part.programStatus(g.lockedStatus);
     }
-    machine->setActiveBank(b.activeBank);
+    machine->reboot();
     std::vector<uint8_t>& legacy = machine->legacyArea();
-    if (!b.legacyArea.empty()) {
-        legacy = b.legacyArea;
-    } else {
-        const std::vector<uint8_t>& active = machine->bank(b.activeBank).array();
-        legacy.assign(active.end() - IMAGE_TOP_SIZE, active.end());
-    }
+    if (!b.legacyArea.empty()) legacy = b.legacyArea;
+    else if (b.noVpd) std::memset(legacy.data() + RUNNING_VPD_BASE + RUNNING_VPD_SHIFT, 0, 5);
     return machine;
 }
 
@@ -399,15 +350,11 @@ std::vector<uint8_t> buildNewImage(Machine& machine, ImageKind kind, uint32_t se
     options.crtm = active.size() >= IMAGE_TOP_SIZE &&
                    std::memcmp(active.data() + active.size() - IMAGE_TOP_SIZE + CRTM_OFFSET,
                                CRTM_SIGNATURE, 4) == 0;
-    const std::vector<uint8_t>& legacy = machine.legacyArea();
-    std::string version = findSmbiosBiosVersion(legacy.data(), legacy.size(), LEGACY_AREA_BASE);
-    // The running firmware names the model; its factory identity fills the
-    // image's tables the same way as an image built from the model's options.
-    for (const BoardModel& model : boardModelTable()) {
-        if (version == model.biosVersion && model.hostBridgeId == options.hostBridgeId) {
-            options.model = model.name;
-        }
-    }
+    // The family from the active bank's body, or the other's when that one is damaged.
+    std::string version = bodyBiosVersion(active, options.hostBridgeId);
+    if (version.empty())
+        version = bodyBiosVersion(machine.bank(1 - machine.activeBank()).array(), options.hostBridgeId);
+    // A new image holds no identity: only the family and the generation matter.
     BoardContents b;
     if (!resolve(options, b, nullptr)) return {};
     return newImage(b, familyOf(version), uint32_t(machine.bank(0).array().size()), kind, seed);

@@ -7,12 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
-#include <cstdlib>
 #include <cstring>
 
 #include "os/file_access.h"
-#include "sim/sha256.h"
+#include "tables/sha256.h"
 
 namespace {
 
@@ -229,16 +227,3 @@ void DirLock::release() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
 }
-
-#ifdef LROMUP_SIM_KILL_HOOK
-void killPoint(const char* kind) {
-    static const char* killAt = std::getenv("LROMUP_SIM_KILL_AT");
-    static unsigned long count = 0;
-    if (!killAt) return;
-    const size_t len = std::strlen(kind);
-    if (std::strncmp(killAt, kind, len) != 0 || killAt[len] != ':') return;
-    if (++count == std::strtoul(killAt + len + 1, nullptr, 10)) ::raise(SIGKILL);
-}
-#else
-void killPoint(const char*) {}
-#endif

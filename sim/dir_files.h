@@ -91,7 +91,8 @@ private:
     int fd_ = -1;
 };
 
-// Test builds: ends the process with SIGKILL at the N-th step of the named
-// kind, N and kind taken from LROMUP_SIM_KILL_AT ("save:N" or "op:N"), so that
-// tests can prove what a kill at any point leaves behind. No-op otherwise.
+// In the test copy of lromup-sim: ends the process with SIGKILL at the N-th
+// step of the named kind, N and kind taken from LROMUP_SIM_KILL_AT ("save:N" or
+// "op:N"), so that tests can prove what a kill at any point leaves behind.
+// A no-op in the shipped tool (sim/kill_point.cpp).
 void killPoint(const char* kind);

@@ -25,21 +25,28 @@ constexpr uint32_t MIB = 1024 * 1024;
 const std::vector<FlashPartInfo>& flashPartTable() {
     static const std::vector<FlashPartInfo> table = {
         {"MX25L1606E", {0xC2, 0x20, 0x15}, 2 * MIB, MX_BP, 600 * SIM_NS_PER_US,
-         40 * SIM_NS_PER_MS, 15000 * SIM_NS_PER_MS, StatusStyle::BlockProtect},
+         40 * SIM_NS_PER_MS,
+         400 * SIM_NS_PER_MS, 15000 * SIM_NS_PER_MS, StatusStyle::BlockProtect},
         {"W25Q16BV", {0xEF, 0x40, 0x15}, 2 * MIB, WINBOND_BP, 700 * SIM_NS_PER_US,
-         30 * SIM_NS_PER_MS, 3000 * SIM_NS_PER_MS, StatusStyle::BlockProtect},
+         30 * SIM_NS_PER_MS,
+         150 * SIM_NS_PER_MS, 3000 * SIM_NS_PER_MS, StatusStyle::BlockProtect},
         {"MX25L3205D", {0xC2, 0x20, 0x16}, 4 * MIB, MX_BP, 1400 * SIM_NS_PER_US,
-         90 * SIM_NS_PER_MS, 25000 * SIM_NS_PER_MS, StatusStyle::BlockProtect},
+         90 * SIM_NS_PER_MS,
+         1000 * SIM_NS_PER_MS, 25000 * SIM_NS_PER_MS, StatusStyle::BlockProtect},
         {"AT26DF321", {0x1F, 0x47, 0x00}, 4 * MIB, ATMEL_SWP, 1500 * SIM_NS_PER_US,
-         50 * SIM_NS_PER_MS, 36000 * SIM_NS_PER_MS, StatusStyle::GlobalProtect},
+         50 * SIM_NS_PER_MS,
+         400 * SIM_NS_PER_MS, 36000 * SIM_NS_PER_MS, StatusStyle::GlobalProtect},
         // Same identity as the MX25L6406E.
         {"MX25L6445E", {0xC2, 0x20, 0x17}, 8 * MIB, MX_BP, 1400 * SIM_NS_PER_US,
-         60 * SIM_NS_PER_MS, 50000 * SIM_NS_PER_MS, StatusStyle::BlockProtect},
+         60 * SIM_NS_PER_MS,
+         700 * SIM_NS_PER_MS, 50000 * SIM_NS_PER_MS, StatusStyle::BlockProtect},
         {"W25Q64", {0xEF, 0x40, 0x17}, 8 * MIB, WINBOND_BP, 700 * SIM_NS_PER_US,
-         30 * SIM_NS_PER_MS, 20000 * SIM_NS_PER_MS, StatusStyle::BlockProtect},
+         30 * SIM_NS_PER_MS,
+         150 * SIM_NS_PER_MS, 20000 * SIM_NS_PER_MS, StatusStyle::BlockProtect},
         // A part no driver knows: reads identity 00 00 00.
         {"unknown", {0x00, 0x00, 0x00}, 2 * MIB, MX_BP, 600 * SIM_NS_PER_US,
-         40 * SIM_NS_PER_MS, 15000 * SIM_NS_PER_MS, StatusStyle::BlockProtect},
+         40 * SIM_NS_PER_MS,
+         400 * SIM_NS_PER_MS, 15000 * SIM_NS_PER_MS, StatusStyle::BlockProtect},
     };
     return table;
 }
@@ -181,6 +188,9 @@ void FlashPart::execute() {
     case spinor::SE:
         if (n >= withAddress) sectorErase();
         break;
+    case spinor::BE:
+        if (n >= withAddress) blockErase();
+        break;
     case spinor::CE:
     case spinor::CE_ALT:
         // The part erases only when the selection ends right after the opcode.
@@ -245,7 +255,21 @@ void FlashPart::sectorErase() {
     if (!acceptChange(isProtected(sector))) return;
     std::fill_n(array_.begin() + sector, spinor::SECTOR_SIZE, 0xFF);
     erasedBytes_ += spinor::SECTOR_SIZE;
+    ++sectorErases_;
     startBusy(info_.sectorEraseNs);
+}
+
+// The 64 KiB block that holds the address; refused when the protection
+// covers any of it. The guarded range is the top of the array, so the
+// block's last byte tells.
+void FlashPart::blockErase() {
+    const uint32_t addr = commandAddress();
+    const uint32_t block = addr - addr % spinor::BLOCK_SIZE;
+    if (!acceptChange(isProtected(block + spinor::BLOCK_SIZE - 1))) return;
+    std::fill_n(array_.begin() + block, spinor::BLOCK_SIZE, 0xFF);
+    erasedBytes_ += spinor::BLOCK_SIZE;
+    ++blockErases_;
+    startBusy(info_.blockEraseNs);
 }
 
 void FlashPart::chipErase() {

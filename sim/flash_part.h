@@ -26,6 +26,7 @@ struct FlashPartInfo {
     uint8_t protectMask;      // status-register bits that hold the block-protect value
     uint64_t pageProgramNs;   // typical time to program a whole 256-byte page
     uint64_t sectorEraseNs;   // typical 4 KiB erase time
+    uint64_t blockEraseNs;    // typical 64 KiB erase time
     uint64_t chipEraseNs;     // typical chip erase time
     StatusStyle statusStyle;
 };
@@ -72,7 +73,11 @@ public:
     uint64_t erasedBytes() const { return erasedBytes_; }
     uint64_t programmedBytes() const { return programmedBytes_; }
     uint64_t statusWrites() const { return statusWrites_; }  // write-status cycles performed
-    void resetCounters() { erasedBytes_ = programmedBytes_ = statusWrites_ = 0; }
+    uint64_t sectorErases() const { return sectorErases_; }  // 4 KiB erases performed
+    uint64_t blockErases() const { return blockErases_; }    // 64 KiB erases performed
+    void resetCounters() {
+        erasedBytes_ = programmedBytes_ = statusWrites_ = sectorErases_ = blockErases_ = 0;
+    }
 
     // Faults a test or the tool can inject. A bad cell keeps its erased bits:
     // programs appear to succeed and the byte still reads 0xFF. The page
@@ -112,6 +117,7 @@ private:
     void applyStatusWrite(uint8_t value);
     void pageProgram();
     void sectorErase();
+    void blockErase();
     void chipErase();
 
     FlashPartInfo info_;
@@ -127,5 +133,7 @@ private:
     uint64_t erasedBytes_ = 0;
     uint64_t programmedBytes_ = 0;
     uint64_t statusWrites_ = 0;
+    uint64_t sectorErases_ = 0;
+    uint64_t blockErases_ = 0;
     uint64_t pagePrograms_ = 0;  // accepted page programs, for dropProgramAt
 };

@@ -312,6 +312,16 @@ void copyIn(std::vector<uint8_t>& store, uint64_t off, const uint8_t* in, uint64
 }
 }  // namespace
 
+// The controller fetches the window's bytes from the part with read commands
+// (opcode, 24-bit address, data) of at most FDATA's 64 bytes, aligned as its
+// own reads are; every byte costs its 8 clocks on the SPI bus.
+static uint64_t windowReadNs(uint64_t offset, uint64_t n) {
+    constexpr uint64_t PIECE = simspi::FDATA_SIZE;
+    constexpr uint64_t COMMAND_BYTES = 1 + spinor::ADDRESS_BYTES;
+    const uint64_t pieces = (offset + n + PIECE - 1) / PIECE - offset / PIECE;
+    return (pieces * COMMAND_BYTES + n) * 8 * SPI_NS_PER_BIT;
+}
+
 template <typename Fn>
 static void forEachPiece(uint64_t addr, uint64_t len, const Span* spans, size_t count, Fn fn) {
     const uint64_t end = addr + len;
@@ -363,6 +373,7 @@ void Machine::memRead(uint32_t addr, uint32_t len, uint8_t* dst) {
             break;
         case WINDOW:
             copyOut(out, banks_[activeBank_]->array(), a - biosWindowBase(), n);
+            clock_.advance(windowReadNs(a - biosWindowBase(), n));
             break;
         default:
             std::memset(out, FLOATING_BUS, n);

@@ -27,6 +27,7 @@ struct BoardConfig {
     std::string firmwareMenu = "standard";       // a row of firmwareMenuTable()
     bool biosLockEnable = false;                 // sets BLE in BIOS control
     bool spiLockDown = false;                    // sets FLOCKDN in the SPI controller
+    std::string product = {};                    // the board's name, SMBIOS type 1 product
 };
 
 class Machine {
@@ -50,10 +51,16 @@ public:
     // Clears a power loss.
     void powerOn();
     // Power off and on again, then the firmware of the bank that boots runs:
-    // it rebuilds the legacy BIOS area from its own image.
-    void reboot();
+    // it rebuilds the legacy BIOS area from its own image (sim/bank_firmware.h).
+    // bank >= 0 is the bank-select jumper: that bank is latched and boots.
+    // A bank that cannot boot leaves no running BIOS: legacy area erased.
+    void reboot(int bank = -1);
+    // Why the last boot failed; empty while a BIOS runs.
+    const std::string& bootFault() const { return bootFault_; }
+    void setBootFault(const std::string& fault) { bootFault_ = fault; }
 
-    // The CPU's view (no trace, no clock cost: SimOS adds those).
+    // The CPU's view (no trace, no host-call cost: SimOS adds those). A read
+    // through the BIOS window takes its SPI bus time on the clock.
     uint32_t portRead(uint16_t port, unsigned width);  // width 1, 2, 4
     void portWrite(uint16_t port, unsigned width, uint32_t value);
     void memRead(uint32_t addr, uint32_t len, uint8_t* dst);  // any length, spans regions
@@ -118,6 +125,7 @@ private:
     H8Device h8_{clock_};
     std::vector<uint8_t> chipsetRegs_;  // RCBA_SPACE_SIZE bytes of plain storage
     std::vector<uint8_t> legacy_;
+    std::string bootFault_;
     int activeBank_ = 0;
     bool wpStuckLow_ = false;
     bool powerLost_ = false;

@@ -15,7 +15,7 @@
 #include "sim/firmware_menus.h"
 #include "sim/machine.h"
 #include "sim/models.h"
-#include "sim/sha256.h"
+#include "tables/sha256.h"
 #include "sim/sp_regs.h"
 
 namespace {
@@ -120,6 +120,8 @@ bool saveMachineDir(const std::string& dir, Machine& machine, const MachineRecor
     text << "firmware_menu: " << machine.config().firmwareMenu << "\n";
     text << "bios_lock_enable: " << int(machine.config().biosLockEnable) << "\n";
     text << "spi_lock_down: " << int(machine.config().spiLockDown) << "\n";
+    text << "product: " << machine.config().product << "\n";
+    text << "boot_fault: " << (machine.bootFault().empty() ? "none" : machine.bootFault()) << "\n";
     for (int i = 0; i < 2; ++i) {
         const uint8_t status = machine.bank(i).status() & ~spinor::SR_WIP;  // done by the next load
         text << "status_register." << i << ": " << hex(status, 2) << "\n";
@@ -130,6 +132,8 @@ bool saveMachineDir(const std::string& dir, Machine& machine, const MachineRecor
     text << "last_run.erased_bytes: " << record.lastErasedBytes << "\n";
     text << "last_run.programmed_bytes: " << record.lastProgrammedBytes << "\n";
     text << "last_run.status_writes: " << record.lastStatusWrites << "\n";
+    text << "last_run.erases_4k: " << record.lastSectorErases << "\n";
+    text << "last_run.erases_64k: " << record.lastBlockErases << "\n";
     std::string body = text.str();
     body += "checksum: " + sha256Hex(reinterpret_cast<const uint8_t*>(body.data()), body.size()) +
             "\n";
@@ -218,9 +222,14 @@ std::unique_ptr<Machine> loadOnce(const DirHandle& handle, MachineRecord& record
                   [&](const std::string& v) { cfg.firmwareMenu = v; return findFirmwareMenu(v) != nullptr; }) ||
         !optional("bios_lock_enable", flag(cfg.biosLockEnable)) ||
         !optional("spi_lock_down", flag(cfg.spiLockDown)) ||
+        !optional("product", [&](const std::string& v) { cfg.product = v; return true; }) ||
         !optional("saved_runs", [&](const std::string& v) { return parseUnsigned(v, record.savedRuns); }) ||
         !optional("last_run.status_writes",
-                  [&](const std::string& v) { return parseUnsigned(v, record.lastStatusWrites); })) {
+                  [&](const std::string& v) { return parseUnsigned(v, record.lastStatusWrites); }) ||
+        !optional("last_run.erases_4k",
+                  [&](const std::string& v) { return parseUnsigned(v, record.lastSectorErases); }) ||
+        !optional("last_run.erases_64k",
+                  [&](const std::string& v) { return parseUnsigned(v, record.lastBlockErases); })) {
         fail(error, dir + "/machine.txt: a value is malformed");
         return nullptr;
     }
@@ -234,6 +243,8 @@ std::unique_ptr<Machine> loadOnce(const DirHandle& handle, MachineRecord& record
     }
     machine->setActiveBank(int(bankNo));
     machine->legacyArea() = std::move(legacy);
+    auto fault = keys.find("boot_fault");
+    if (fault != keys.end() && fault->second != "none") machine->setBootFault(fault->second);
     if (hasSp) {
         ServiceProcessor& sp = machine->serviceProcessor();
         std::copy(spState.begin(), spState.begin() + spsim::FLASH_SIZE, sp.flash().begin());

@@ -23,6 +23,8 @@ struct MachineRecord {
     uint64_t lastErasedBytes = 0;    // both banks, during the last run
     uint64_t lastProgrammedBytes = 0;
     uint64_t lastStatusWrites = 0;   // write-status cycles the parts performed
+    uint64_t lastSectorErases = 0;   // 4 KiB erases the parts performed
+    uint64_t lastBlockErases = 0;    // 64 KiB erases the parts performed
     uint64_t savedRuns = 0;          // runs saved into the machine since it was made
     std::string stamp = {};          // on load: what identifies the save that was read
 };

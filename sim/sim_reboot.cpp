@@ -9,9 +9,14 @@
 #include "sim/machine_dir.h"
 #include "sim/sim_tool.h"
 
+// `--bank primary|backup` is the board's bank-select jumper: that bank is
+// latched and boots, the way out when the selected bank does not boot.
 int simRebootMain(const std::vector<std::string>& args) {
-    if (args.size() != 1) {
-        std::cerr << "lromup-sim: reboot: needs exactly DIR\n";
+    int bank = -1;
+    if (args.size() == 3 && args[1] == "--bank" && (args[2] == "primary" || args[2] == "backup"))
+        bank = args[2] == "backup" ? 1 : 0;
+    else if (args.size() != 1) {
+        std::cerr << "lromup-sim: reboot: needs DIR [--bank primary|backup]\n";
         return SIM_TOOL_USAGE;
     }
     // Rebooting writes the machine: never while a run owns it.
@@ -28,8 +33,16 @@ int simRebootMain(const std::vector<std::string>& args) {
     MachineRecord record;
     std::unique_ptr<Machine> machine = lock.held() ? loadMachineDir(args[0], record, &error) : nullptr;
     if (machine) {
-        machine->reboot();
-        if (saveMachineDir(args[0], *machine, record, &error)) return SIM_TOOL_OK;
+        machine->reboot(bank);
+        if (saveMachineDir(args[0], *machine, record, &error)) {
+            static const char* const NAMES[2] = {"primary", "backup"};
+            if (!machine->bootFault().empty())
+                std::cerr << "lromup-sim: the " << NAMES[machine->activeBank()]
+                          << " bank does not boot: " << machine->bootFault()
+                          << "; the other bank boots with: lromup-sim reboot " << args[0]
+                          << " --bank " << NAMES[1 - machine->activeBank()] << "\n";
+            return SIM_TOOL_OK;
+        }
     }
     std::cerr << "lromup-sim: " << error << "\n";
     return SIM_TOOL_FAILED;

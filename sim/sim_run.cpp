@@ -97,6 +97,8 @@ bool finishRun(const std::string& ending) {
         run.record.lastErasedBytes = m.bank(0).erasedBytes() + m.bank(1).erasedBytes();
         run.record.lastProgrammedBytes = m.bank(0).programmedBytes() + m.bank(1).programmedBytes();
         run.record.lastStatusWrites = m.bank(0).statusWrites() + m.bank(1).statusWrites();
+        run.record.lastSectorErases = m.bank(0).sectorErases() + m.bank(1).sectorErases();
+        run.record.lastBlockErases = m.bank(0).blockErases() + m.bank(1).blockErases();
         // After a power failure the chipset and the parts have lost their
         // volatile state: the next run finds them as at power-on.
         if (m.powerLost()) m.powerOn();
@@ -159,6 +161,11 @@ int cmdRun(const ToolArgs& args) {
     if (!run.handle.open(run.dir, false, &error)) return toolFailed(error);
     run.machine = loadMachineDir(run.dir, run.record, &error);
     if (!run.machine) return toolFailed(error);
+    // Nothing runs on a machine whose bank did not boot.
+    if (!run.machine->bootFault().empty())
+        return toolFailed(run.dir + " has no running BIOS (" + run.machine->bootFault() +
+                          "): boot the other bank with 'lromup-sim reboot " + run.dir +
+                          " --bank primary|backup'");
     if (!run.tracePath.empty()) {
         // Checked before anything runs: the trace must not land on the
         // machine or on a file the updater is given (it would replace it).

@@ -22,7 +22,7 @@
 #include "sim/dir_files.h"
 #include "sim/machine_dir.h"
 #include "sim/models.h"
-#include "sim/sha256.h"
+#include "tables/sha256.h"
 #include "sim/sim_commands.h"
 #include "sim/sim_faults.h"
 #include "sim/simos.h"
@@ -41,7 +41,7 @@ const char USAGE[] =
     "                          [--force]\n"
     "       lromup-sim image DIR FILE [--whole|--region] [--seed N]\n"
     "       lromup-sim show DIR\n"
-    "       lromup-sim reboot DIR\n"
+    "       lromup-sim reboot DIR [--bank primary|backup]\n"
     "       lromup-sim read DIR primary|backup FILE\n"
     "       lromup-sim run DIR [--trace FILE] [--fault FAULT]... -- ARG...\n";
 
@@ -112,6 +112,7 @@ int cmdShow(const std::vector<std::string>& args) {
               << "jedec_id: " << jedec << "\n"
               << "flash_size: " << hexValue(part.size, 1) << "\n"
               << "active_bank: " << (m->activeBank() ? "backup" : "primary") << "\n"
+              << "boots: " << (m->bootFault().empty() ? "yes" : "no: " + m->bootFault()) << "\n"
               << "flash_wp: " << (m->flashWriteProtectAsserted() ? "low" : "high") << "\n"
               << "eeprom_wp: " << (m->eepromWriteProtectHigh() ? "high" : "low") << "\n"
               << "bios_write_enable: " << (m->biosControl() & BIOS_CNTL_BIOSWE ? 1 : 0) << "\n";
@@ -127,7 +128,9 @@ int cmdShow(const std::vector<std::string>& args) {
               << "last_run.virtual_ms: " << record.lastRunNs / SIM_NS_PER_MS << "\n"
               << "last_run.erased_bytes: " << record.lastErasedBytes << "\n"
               << "last_run.programmed_bytes: " << record.lastProgrammedBytes << "\n"
-              << "last_run.status_writes: " << record.lastStatusWrites << "\n";
+              << "last_run.status_writes: " << record.lastStatusWrites << "\n"
+              << "last_run.erases_4k: " << record.lastSectorErases << "\n"
+              << "last_run.erases_64k: " << record.lastBlockErases << "\n";
     showServiceProcessor(*m, std::cout);
     return SIM_TOOL_OK;
 }

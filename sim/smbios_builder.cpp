@@ -12,6 +12,9 @@ constexpr uint32_t ANCHOR_ALIGN = 16;
 constexpr uint8_t BIOS_INFO_LENGTH = 0x18;   // 2.4+ formatted area sizes
 constexpr uint8_t SYSTEM_INFO_LENGTH = 0x1B;
 constexpr uint8_t BASEBOARD_LENGTH = 0x08;
+constexpr uint8_t CHASSIS_LENGTH = 0x09;
+constexpr uint8_t OEM_STRINGS_LENGTH = 0x05;
+constexpr uint8_t CHASSIS_DESKTOP = 0x03;
 constexpr uint16_t BIOS_START_SEGMENT = 0xE800;
 constexpr uint8_t BIOS_ROM_SIZE_64K_UNITS = 0x1F;  // (n + 1) x 64 KiB: 2 MiB
 constexpr uint8_t BIOS_CHAR_PCI_FLASH_SHADOW = 0x88;  // PCI, upgradeable
@@ -96,6 +99,7 @@ bool writeSmbiosTables(uint8_t* area, size_t areaSize, uint32_t areaBase, uint32
     system.string(SMBIOS_SYS_SERIAL, id.serial);
     std::memcpy(system.field(SMBIOS_SYS_UUID), id.uuid, sizeof id.uuid);
     *system.field(0x18) = WAKEUP_POWER_SWITCH;
+    system.string(SMBIOS_SYS_SKU, id.sku);
     add(system);
 
     StructureWriter board(SMBIOS_TYPE_BASEBOARD, BASEBOARD_LENGTH, handle);
@@ -104,6 +108,18 @@ bool writeSmbiosTables(uint8_t* area, size_t areaSize, uint32_t areaBase, uint32
     board.string(0x06, id.boardVersion);
     board.string(0x07, id.boardSerial);
     add(board);
+
+    StructureWriter chassis(SMBIOS_TYPE_CHASSIS, CHASSIS_LENGTH, handle);
+    chassis.string(0x04, id.manufacturer);
+    *chassis.field(0x05) = CHASSIS_DESKTOP;
+    chassis.string(SMBIOS_CHASSIS_ASSET_TAG, id.assetTag);
+    add(chassis);
+
+    if (!id.oemString.empty()) {
+        StructureWriter oem(SMBIOS_TYPE_OEM_STRINGS, OEM_STRINGS_LENGTH, handle);
+        oem.string(SMBIOS_OEM_COUNT, id.oemString);
+        add(oem);
+    }
 
     add(StructureWriter(SMBIOS_TYPE_END, SMBIOS_HDR_SIZE, handle));
 

@@ -1,7 +1,8 @@
 // Writes the SMBIOS 2.x tables a running BIOS leaves in the legacy BIOS area:
 // the "_SM_" entry point (with its "_DMI_" intermediate part) and a structure
 // table of BIOS information (type 0), system information (type 1), baseboard
-// information (type 2) and end of table (type 127). Also reads back what an
+// information (type 2), chassis (type 3), OEM strings (type 11) and end of
+// table (type 127). Also reads back what an
 // SMBIOS consumer would find there.
 #pragma once
 #include <cstddef>
@@ -36,16 +37,24 @@ constexpr uint32_t SMBIOS_SYS_PRODUCT = 0x05;
 constexpr uint32_t SMBIOS_SYS_VERSION = 0x06;
 constexpr uint32_t SMBIOS_SYS_SERIAL = 0x07;
 constexpr uint32_t SMBIOS_SYS_UUID = 0x08;
+constexpr uint32_t SMBIOS_SYS_SKU = 0x19;
+constexpr uint32_t SMBIOS_CHASSIS_ASSET_TAG = 0x08;
+constexpr uint32_t SMBIOS_OEM_COUNT = 0x04;
 constexpr uint8_t SMBIOS_TYPE_BIOS = 0;
 constexpr uint8_t SMBIOS_TYPE_SYSTEM = 1;
 constexpr uint8_t SMBIOS_TYPE_BASEBOARD = 2;
+constexpr uint8_t SMBIOS_TYPE_CHASSIS = 3;
+constexpr uint8_t SMBIOS_TYPE_OEM_STRINGS = 11;
 constexpr uint8_t SMBIOS_TYPE_END = 127;
 
 struct SmbiosIdentity {
     std::string biosVendor, biosVersion, biosDate;
     std::string manufacturer, product, version, serial;
     uint8_t uuid[16] = {};
+    std::string sku;  // the machine type/model
     std::string boardManufacturer, boardProduct, boardVersion, boardSerial;
+    std::string assetTag;   // chassis (type 3)
+    std::string oemString;  // OEM strings (type 11), absent when empty
 };
 
 // Writes the entry point at area[entryOffset] (a 16-byte boundary) and the

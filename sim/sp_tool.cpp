@@ -13,7 +13,7 @@
 #include "platform/platform.h"
 #include "sim/machine.h"
 #include "sim/machine_dir.h"
-#include "sim/sha256.h"
+#include "tables/sha256.h"
 #include "sim/dir_files.h"
 #include "sim/sim_tool.h"
 #include "sim/simos.h"
@@ -116,6 +116,11 @@ bool finishSpRun(const std::string& ending) {
     std::fflush(stdout);
     std::string problem;
     if (g_spRun->trace.isOpen()) g_spRun->trace.commit(&problem);
+    // The run began at power-on, clock 0, and wrote neither BIOS bank.
+    MachineRecord& r = g_spRun->record;
+    r.lastRunNs = g_spRun->machine->clock().ns;
+    r.lastErasedBytes = r.lastProgrammedBytes = r.lastStatusWrites = 0;
+    r.lastSectorErases = r.lastBlockErases = 0;
     std::string error;
     if (!saveMachineDir(g_spRun->dir, *g_spRun->machine, g_spRun->record, &error))
         problem += (problem.empty() ? "" : "; ") + ("the machine was not saved: " + error);

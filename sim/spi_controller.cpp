@@ -57,7 +57,7 @@ constexpr OpcodeNeeds OPCODE_NEEDS[] = {
     {spinor::WREN, false, DataPhase::None, false},
     {spinor::SE, true, DataPhase::None, true},
     {0x52, true, DataPhase::None, true},  // 32 KiB block erase
-    {0xD8, true, DataPhase::None, true},  // 64 KiB block erase
+    {spinor::BE, true, DataPhase::None, true},
     {spinor::CE, false, DataPhase::None, true},
     {spinor::CE_ALT, false, DataPhase::None, true},
     {spinor::RDID, false, DataPhase::FromFlash, false},
@@ -240,17 +240,19 @@ uint64_t SpiController::pollUntilReady(FlashPart& part, uint64_t at) {
     return t;
 }
 
+// The injected fault: the controller refuses a cycle that reaches the block.
+bool SpiController::reachesFaultBlock(uint32_t first, uint32_t last) const {
+    if (!fcerrBlock) return false;
+    const uint32_t block = *fcerrBlock - *fcerrBlock % FCERR_BLOCK_SIZE;
+    return first < block + FCERR_BLOCK_SIZE && last >= block;
+}
+
 bool SpiController::hardwareCycleRefused(unsigned cycle, uint32_t addr, uint32_t count) const {
     if (cycle == FCYCLE_RESERVED) return true;
     if ((cycle == FCYCLE_WRITE || cycle == FCYCLE_ERASE) && !biosWriteEnabled_()) return true;
-    if (fcerrBlock) {
-        const uint32_t block = *fcerrBlock - *fcerrBlock % FCERR_BLOCK_SIZE;
-        const uint32_t first = cycle == FCYCLE_ERASE ? addr - addr % spinor::SECTOR_SIZE : addr;
-        const uint32_t last =
-            cycle == FCYCLE_ERASE ? first + spinor::SECTOR_SIZE - 1 : addr + count - 1;
-        if (first < block + FCERR_BLOCK_SIZE && last >= block) return true;
-    }
-    return false;
+    const uint32_t first = cycle == FCYCLE_ERASE ? addr - addr % spinor::SECTOR_SIZE : addr;
+    const uint32_t last = cycle == FCYCLE_ERASE ? first + spinor::SECTOR_SIZE - 1 : addr + count - 1;
+    return reachesFaultBlock(first, last);
 }
 
 // Hardware sequencing: the controller picks the opcode (read 0x03, page
@@ -320,12 +322,20 @@ void SpiController::startSoftwareCycle() {
     const uint8_t prefix = regs_[PREOP + ((ssfc & SSFC_SPOP) ? 1 : 0)];
     const bool dataPhase = (ssfc & SSFC_DS) != 0;
     const uint32_t count = ((ssfc & SSFC_DBC_MASK) >> SSFC_DBC_SHIFT) + 1;
+    // Read before the cycle counts as in flight: read() settles cycles.
+    const uint32_t addr = read(FADDR, 4) & FADDR_MASK;
 
     const OpcodeNeeds* needs = findOpcode(opcode);
     const bool misfit = needs && !typeServes(*needs, type, dataPhase);
     const bool blocked =
         !biosWriteEnabled_() && (changesFlash(opcode) || (atomic && changesFlash(prefix)));
-    if (misfit || blocked) {
+    // An addressed cycle reaches the bytes it moves, or the block it erases.
+    const uint32_t erased = opcode == spinor::BE ? spinor::BLOCK_SIZE
+                            : opcode == spinor::SE ? spinor::SECTOR_SIZE : 0;
+    const uint32_t first = erased ? addr - addr % erased : addr;
+    const uint32_t span = erased ? erased : dataPhase ? count : 1;
+    const bool faulted = (type & OPTYPE_ADDRESS) && reachesFaultBlock(first, first + span - 1);
+    if (misfit || blocked || faulted) {
         regs_[SSFS] |= SSFS_FCERR;
         return;
     }
@@ -339,7 +349,7 @@ void SpiController::startSoftwareCycle() {
     uint64_t t = clock_.ns;
     if (atomic) t = shift(part, t, {prefix}, 0, nullptr);
     std::vector<uint8_t> command{opcode};
-    if (type & OPTYPE_ADDRESS) appendAddress(command, read(FADDR, 4) & FADDR_MASK);
+    if (type & OPTYPE_ADDRESS) appendAddress(command, addr);
     uint32_t readCount = 0;
     if (dataPhase && (type & OPTYPE_WRITE))
         command.insert(command.end(), regs_.begin() + FDATA0, regs_.begin() + FDATA0 + count);

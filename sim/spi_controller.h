@@ -31,7 +31,7 @@ public:
     // Faults that a test or the tool can inject.
     bool hwCycleHang = false;  // hardware cycles never finish (SCIP stays set)
     bool swCycleHang = false;  // software cycles never finish (SCIP stays set)
-    std::optional<uint32_t> fcerrBlock;  // hw cycles in this 4 KiB block end in FCERR
+    std::optional<uint32_t> fcerrBlock;  // cycles that reach this 4 KiB block end in FCERR
 
     // Raw register bytes, for saving and restoring the machine. Status bits
     // that follow the clock (SCIP) are not stored; the cycles in flight are.
@@ -55,6 +55,7 @@ private:
     void startHardwareCycle();
     void startSoftwareCycle();
     bool hardwareCycleRefused(unsigned cycle, uint32_t addr, uint32_t count) const;
+    bool reachesFaultBlock(uint32_t first, uint32_t last) const;
     // Shifts one selection on the bus starting at time `at`: the bytes of
     // `out`, then `readCount` bytes into `in`. Returns the time it ends.
     uint64_t shift(FlashPart& part, uint64_t at, const std::vector<uint8_t>& out,

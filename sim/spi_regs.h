@@ -92,6 +92,7 @@ constexpr uint8_t WRDI = 0x04;
 constexpr uint8_t RDSR = 0x05;
 constexpr uint8_t WREN = 0x06;
 constexpr uint8_t SE = 0x20;    // 4 KiB sector erase
+constexpr uint8_t BE = 0xD8;    // 64 KiB block erase
 constexpr uint8_t CE = 0x60;    // chip erase
 constexpr uint8_t CE_ALT = 0xC7;
 constexpr uint8_t RDID = 0x9F;  // JEDEC identity
@@ -103,6 +104,7 @@ constexpr uint8_t SR_SRWD = 1u << 7;  // SPRL on the Atmel part
 
 constexpr uint32_t PAGE_SIZE = 256;
 constexpr uint32_t SECTOR_SIZE = 4096;
+constexpr uint32_t BLOCK_SIZE = 64 * 1024;  // erased by BE
 constexpr uint32_t PROTECT_UNIT = 64 * 1024;  // block-protect value 1 guards this much
 constexpr uint32_t ADDRESS_BYTES = 3;
 constexpr uint8_t IDLE_BUS = 0xFF;  // MISO when the part drives nothing

@@ -35,10 +35,10 @@ TEST(ChipsetFaults, HungSoftwareCycleFailsIdentify) {
 TEST(ChipsetFaults, ProgramStopsAtTheFailingBlock) {
     struct Row { const char* what; void (*fault)(Machine&); uint32_t length, written; int result; const char* err; };
     const Row rows[] = {
-        {"hung hardware cycle", [](Machine& m) { m.spi().hwCycleHang = true; }, 0x10000, 0, SPI_ERR_TIMEOUT,
-         "SPI hardware read cycle at flash address 0x610000 did not complete\n"},
+        {"hung hardware cycle", [](Machine& m) { m.spi().hwCycleHang = true; }, 0x1000, 0, SPI_ERR_TIMEOUT,
+         "SPI hardware erase cycle at flash address 0x610000 did not complete\n"},
         {"refused block", [](Machine& m) { m.spi().fcerrBlock = 0x611000; }, 0x3000, 0x1000, SPI_ERR_REFUSED,
-         "SPI hardware read cycle at flash address 0x611000 was refused by the controller\n"},
+         "SPI hardware erase cycle at flash address 0x611000 was refused by the controller\n"},
         // SRWD set by an earlier update with WP# held low: the part ignores
         // the unlock and would drop every erase in silence.
         {"stays protected", [](Machine& m) { m.bank(0).setStatus(0x94), m.setWpStuckLow(true); }, 0x2000, 0,

@@ -14,24 +14,6 @@ constexpr uint32_t START = 0x100000;  // programmable on an ICH board
 constexpr uint32_t BLOCK = 0x1000;
 constexpr uint32_t CHUNK = 64;
 
-// The opcodes the part saw, with the address of those that carry one.
-struct BusLog {
-    std::vector<std::pair<uint8_t, uint32_t>> commands;
-    bool saw(uint8_t opcode, uint32_t from, uint32_t to) const {
-        for (const auto& c : commands)
-            if (c.first == opcode && c.second >= from && c.second < to) return true;
-        return false;
-    }
-};
-
-void listen(FlashPart& part, BusLog& log) {
-    part.onCommand = [&log](const std::vector<uint8_t>& mosi) {
-        if (mosi.empty()) return;
-        const uint32_t address = mosi.size() >= 4 ? uint32_t(mosi[1]) << 16 | mosi[2] << 8 | mosi[3] : 0;
-        log.commands.push_back({mosi[0], address});
-    };
-}
-
 }  // namespace
 
 TEST(ChipsetRewrite, EachBlockGetsTheLeastWorkThatLeavesTheNewData) {
@@ -74,18 +56,20 @@ TEST(ChipsetRewrite, EachBlockGetsTheLeastWorkThatLeavesTheNewData) {
     EXPECT_FALSE(bus.saw(spinor::PP, START + 3 * BLOCK, START + 4 * BLOCK)) << "0xFF programmed after an erase";
 }
 
-TEST(ChipsetRewrite, AnImageAlreadyInTheFlashPutsNothingButReadsOnTheBus) {
+// Read through the BIOS window, the range costs little more than its bus time.
+TEST(ChipsetRewrite, AnImageAlreadyInTheFlashIsOnlyReadOnce) {
     ChipsetRig rig(HOST_BRIDGE_ID_PCH, "MX25L6445E");
     std::vector<uint8_t> image(rig.flash().begin() + 0x610000, rig.flash().begin() + 0x618000);
     ich10spiChipset chip(&rig.os, nullptr);
     BusLog bus;
     listen(rig.machine.bank(0), bus);
+    const uint64_t before = rig.machine.clock().ns;
     std::string progress;
     ASSERT_EQ(quietly([&] { return chip.program(0x610000, 0x8000, 0x10000, image.data()); }, &progress), 0);
     EXPECT_EQ(std::count(progress.begin(), progress.end(), '\r'), 8);
-    ASSERT_FALSE(bus.commands.empty());
-    for (const auto& c : bus.commands)
-        EXPECT_TRUE(c.first == spinor::READ || c.first == spinor::RDSR) << "opcode 0x" << std::hex << int(c.first);
+    EXPECT_TRUE(bus.commands.empty()) << "a command to the part";
+    const double busNs = 0x8000 / CHUNK * (4 + CHUNK) * 8 * SPI_NS_PER_BIT;
+    EXPECT_LT(double(rig.machine.clock().ns - before), 1.01 * busNs);
 }
 
 TEST(ChipsetRewrite, AFlashThatDidNotTakeTheDataFailsTheRangeNamingTheFirstDifference) {

@@ -19,8 +19,8 @@ struct ChipsetRig {
     Machine machine;
     SimOS os;
 
-    ChipsetRig(uint32_t hostBridge, const char* part)
-        : machine(BoardConfig{hostBridge, part, 0}), os(machine) {
+    ChipsetRig(uint32_t hostBridge, const char* part) : ChipsetRig(BoardConfig{hostBridge, part, 0}) {}
+    explicit ChipsetRig(const BoardConfig& board) : machine(board), os(machine) {
         resetSettings();
         // Distinct old contents in both banks, so any stray write shows.
         for (int b = 0; b < 2; ++b) {
@@ -35,6 +35,29 @@ inline std::vector<uint8_t> pattern(size_t size, uint8_t seed) {
     std::vector<uint8_t> v(size);
     for (size_t i = 0; i < size; ++i) v[i] = uint8_t((i >> 3) ^ seed ^ (i >> 13));
     return v;
+}
+
+// The opcodes the part saw, with the address of those that carry one.
+struct BusLog {
+    std::vector<std::pair<uint8_t, uint32_t>> commands;
+    bool saw(uint8_t opcode, uint32_t from, uint32_t to) const {
+        for (const auto& c : commands)
+            if (c.first == opcode && c.second >= from && c.second < to) return true;
+        return false;
+    }
+    size_t count(uint8_t opcode) const {
+        size_t n = 0;
+        for (const auto& c : commands) n += c.first == opcode;
+        return n;
+    }
+};
+
+inline void listen(FlashPart& part, BusLog& log) {
+    part.onCommand = [&log](const std::vector<uint8_t>& mosi) {
+        if (mosi.empty()) return;
+        const uint32_t address = mosi.size() >= 4 ? uint32_t(mosi[1]) << 16 | mosi[2] << 8 | mosi[3] : 0;
+        log.commands.push_back({mosi[0], address});
+    };
 }
 
 // A one-byte write to the SPI register block, as the trace records it.

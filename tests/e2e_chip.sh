@@ -82,17 +82,17 @@ for fault in sw-cycle-hang hw-cycle-hang; do
     expect_failed
     expect_err "$(case $fault in
         sw*) echo "Flash chipset could not be identified" ;;
-        *) echo "SPI hardware read cycle at flash address 0x013000 did not complete" ;; esac)"
+        *) echo "SPI hardware erase cycle at flash address 0x013000 did not complete" ;; esac)"
     ms=$("$SIM" show "$fault" | sed -n 's/^last_run.virtual_ms: //p')
     [ "${ms:-999999}" -le 10000 ] || fail "$fault took ${ms:-?} ms of simulated time"
 done
 
 # Warm runs and reboot: the EEPROM line a run drove stays as it was left until
-# a power cycle sets it back; after a boot-block update and a reboot the
-# running BIOS is the new one.
+# a power cycle sets it back; after an update of the body and a reboot the
+# running BIOS reports the new body's version.
 machine rb310 moro310
 run_sim rb310 -- /unlockEEP
-run_sim rb310 -- /bblk /p i310.bin
+run_sim rb310 -- /p i310.bin
 expect_status 0
 expect_show rb310 eeprom_wp=low bios_version=61QM41A
 "$SIM" reboot rb310 || fail "reboot rb310"

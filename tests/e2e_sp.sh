@@ -27,17 +27,14 @@ sp 0 image LPCSPFW.BIN --seed 7
 want=$(sha256sum LPCSPFW.BIN | cut -d' ' -f1)
 [ "$before" != "$want" ] || fail "the new machine already holds the image"
 
-# A full update.
+# A full update (its messages line by line are the unit tests' business).
 sp 0 m flash
 expect_err "Service Processor Firmware Updated Successfully!"
-expect_out "Flash chipset:	 Varn Tessel Service Processor[LPC]"
-[ "$(grep -c '^Programming location ' err.txt)" -eq 384 ] || fail "not 384 programming lines"
 expect_show m sp.kernel_revision=A8DSP021 sp.kernel_build=0x9D00 sp.profile=0x01 \
     "sha256.sp_application=$want"
 
 sp 0 m compare
 expect_out "OK. Contents Match."
-[ ! -e SPROM.ERR ] || fail "SPROM.ERR written although the contents match"
 
 # A difference in the last word, and the dump of the flash.
 printf '\x00' | dd of=LPCSPFW.BIN bs=1 seek=$((0xBFFF)) conv=notrunc 2>/dev/null
@@ -56,11 +53,4 @@ expect_last_err "An error occurred during the erase process, retrying...Failed"
 sp 0 m flash --fault sp-erase-error-once
 expect_err "Service Processor Firmware Updated Successfully!"
 sp 2 m flash --fault sp-no-such-fault
-
-rm LPCSPFW.BIN
-sp 255 m flash
-expect_err "Error opening LPCSPFW.BIN"
-expect_last_err "cannot read LPCSPFW.BIN: No such file or directory"
-sp 1 m compare
-expect_out "Compare failed.  Could not open source service processor file."
 finish

@@ -65,7 +65,8 @@ expect_out "Chipset: ICH"
 expect_out "i320.bin: 0 [200000]"
 [ "$(grep -m1 '%$' out.txt)" = "0%" ] || fail "first progress is not 0%"
 part=$'\xFB [WINBOND W25Q16BVSIG]\n\n'
-cmp -s err.txt <(printf '%s%sFlash process completed successfully\n' "$part" "$part") ||
+grep -av '^Summary: wrote the primary bank' err.txt |
+    cmp -s - <(printf '%s%sFlash process completed successfully\n' "$part" "$part") ||
     fail "stderr is $(od -An -c err.txt | tr -s ' \n' ' ')"
 bank_is_new m320 moro320 primary i320.bin --bblk
 bank_is_old m320 backup
@@ -99,7 +100,7 @@ bank_is_old m330 backup
 expect_locked m330 moro330 primary primary
 
 # A machine without asset and OEM blocks leaves the image's own texts; one
-# without a VPD block gets the image exactly as read.
+# whose running VPD block is missing gets the identity of an intact copy.
 machine n330 moro330 --asset none --oem none
 run_sim n330 -- /p i330.bin
 expect_status 0
@@ -107,7 +108,8 @@ bank_is_new n330 moro330 primary i330.bin --asset none --oem none
 machine v330 moro330 --no-vpd
 run_sim v330 -- /p i330.bin
 expect_status 0
-bank_is_new v330 moro330 primary i330.bin --no-carry
+expect_out "The running BIOS's VPD block is missing or damaged; the copy in the running BIOS's shadowed top 64 KiB is carried instead"
+bank_is_new v330 moro330 primary i330.bin
 
 # Primary and backup in one run, each from its own file: the primary first,
 # the backup bank stays active and both banks carry the identity.

@@ -12,18 +12,18 @@ LROMUP=$1 BUILD=$2
 "$SIM" new img310 >/dev/null && "$SIM" image img310 i310.bin >/dev/null
 "$SIM" new img320 --model moro320 >/dev/null && "$SIM" image img320 i320.bin >/dev/null
 
-# A hardware cycle that never completes: the read of the first block gives up
+# A hardware cycle that never completes: the first erase or program gives up
 # with a message naming it, for the primary and (naming the bank) the backup.
 machine h310 moro310
 run_sim h310 --fault hw-cycle-hang -- /p i310.bin
 expect_failed
-expect_err "SPI hardware read cycle at flash address 0x610000 did not complete"
-expect_last_err "Error during flash process"
+expect_err "SPI hardware write cycle at flash address 0x610000 did not complete"
+expect_err "Error during flash process"
 bank_is_old h310 backup
 machine h320 moro320
 run_sim h320 --fault hw-cycle-hang -- /bb i320.bin
 expect_failed
-expect_err "SPI hardware read cycle at flash address 0x013000 did not complete"
+expect_err "SPI hardware erase cycle at flash address 0x013000 did not complete"
 expect_err "Error flashing backup BIOS "
 bank_is_old h320 primary
 
@@ -40,7 +40,7 @@ bank_is_old w320 primary backup
 machine r320 moro320
 run_sim r320 --fault fcerr@0x100000 -- /p i320.bin
 expect_failed
-expect_err "SPI hardware read cycle at flash address 0x100000 was refused by the controller"
+expect_err "SPI 64 KiB erase at flash address 0x100000 was refused by the controller"
 expect_err "Error during flash process"
 bank_is_old r320 backup
 read_bank r320 primary new
@@ -53,7 +53,7 @@ machine s310 moro310
 run_sim s310 --fault wp-stuck-low -- /p i310.bin
 expect_failed
 expect_err "Flash block protection could not be cleared (status register 0x94); is the flash write-protect line held low?"
-expect_last_err "Error during flash process"
+expect_err "Error during flash process"
 bank_is_old s310 primary backup
 
 # A host bridge of neither generation has no known flash layout: refused.
@@ -61,7 +61,7 @@ machine n310 moro310 --host-bridge 0x12378086
 run_sim n310 -- /p i310.bin
 expect_status 255
 expect_err "No flash range is known for i310.bin on this machine; nothing was written"
-expect_last_err "Error during flash process"
+expect_err "Error during flash process"
 bank_is_old n310 primary backup
 
 # Power lost in the middle of the primary update, on both generations.

@@ -52,23 +52,33 @@ done
 untouched b330 0xBC
 untouched b320 0xBC
 
-# Images that cannot boot: every byte one value, or a blank reset vector (the
-# 16 bytes below 4 GiB) in a range that writes it.
-head -c $((0x180000)) /dev/zero >zero330.bin
-head -c $((0x200000)) /dev/zero | tr '\0' '\377' >erased320.bin
-blank_vector() {  # IMAGE BYTE OUT: IMAGE with its last 16 bytes set to BYTE
+# Images that cannot boot, judged on the bytes written: every one of them one
+# value (a region image's mark D9 54 aside), or a blank reset vector (the 14
+# bytes below the image checksum) in a range that writes it.
+blank() {  # SIZE BYTE OUT [mark]: SIZE bytes of BYTE, with the region mark if asked
+    head -c "$1" /dev/zero | tr '\0' "$2" >"$3"
+    [ -z "${4:-}" ] || printf '\331\124' | dd of="$3" bs=1 seek=16 conv=notrunc 2>/dev/null
+}
+blank $((0x200000)) '\377' erased310.bin mark
+blank $((0x200000)) '\0' zero310.bin mark
+blank $((0x180000)) '\377' erased330.bin mark
+blank $((0x200000)) '\377' erased320.bin
+blank_vector() {  # IMAGE BYTE OUT: IMAGE with the 14 bytes before its checksum set to BYTE
     cp "$1" "$3"
-    head -c 16 /dev/zero | tr '\0' "$2" | dd of="$3" bs=1 seek=$(($(stat -c %s "$1") - 16)) \
+    head -c 14 /dev/zero | tr '\0' "$2" | dd of="$3" bs=1 seek=$(($(stat -c %s "$1") - 16)) \
         conv=notrunc 2>/dev/null
+    imgcheck seal "$3"
 }
 blank_vector i310.bin '\377' vector310.bin
 blank_vector i320.bin '\0' vector320.bin
 machine u310 moro310
 machine u320 moro320
 machine u330 moro330
-same="every byte of the image has the same value"
+same="every byte it would write has the same value (the region mark aside)"
 vector="the 16 bytes where the processor fetches its first instruction are blank"
-for row in "u330 /p zero330.bin:$same" "u320 /bb erased320.bin:$same" \
+for row in "u310 /p erased310.bin:$same" "u310 /bb erased310.bin:$same" \
+           "u330 /p erased330.bin:$same" "u310 /p zero310.bin:$same" \
+           "u320 /bb erased320.bin:$same" \
            "u310 /bblk /p vector310.bin:$vector" "u320 /bblk /bb vector320.bin:$vector"; do
     read -r dir args <<<"${row%%:*}"
     # shellcheck disable=SC2086
@@ -84,5 +94,47 @@ untouched u330 0xBC
 run_sim u310 -- /p vector310.bin
 expect_status 0
 bank_is_new u310 moro310 primary vector310.bin
+
+# Images that are no BIOS of this family, so that the machine's identity could
+# not be carried into them: a firmware volume of random bytes, a valid image
+# whose checksum does not hold, one whose BIOS version names the other family.
+volume >volume.bin
+cp i320.bin badsum320.bin
+printf '\125' | dd of=badsum320.bin bs=1 seek=$((0x100000)) conv=notrunc 2>/dev/null
+python3 - i320.bin other320.bin <<'PYEOF'
+import sys
+img = open(sys.argv[1], "rb").read().replace(b"\x0061QM", b"\x0062QM")
+open(sys.argv[2], "wb").write(img)
+PYEOF
+imgcheck seal other320.bin
+machine f320 moro320
+for row in "/p volume.bin:its trailer (the last 32 bytes) does not point at a VPD block in its top 64 KiB, so the machine's serial number, type/model and UUID cannot be carried into it" \
+           "/bb badsum320.bin:its image checksum (the last two bytes) does not hold" \
+           "/bblk /p other320.bin:its BIOS version names the other family"; do
+    read -r -a args <<<"${row%%:*}"
+    run_sim f320 -- "${args[@]}"
+    expect_status 9
+    expect_err "${args[-1]} is not a BIOS for this machine: ${row#*:}; nothing was written and the active bank was not changed."
+    grep -q '^Note: a BIOS image for this machine ends with a trailer' err.txt || fail "no note on what an image looks like"
+done
+untouched f320 0xBC
+
+# Refusals after the bank was selected but before anything was written leave
+# the machine booting the bank it booted: an image shorter than the range it
+# names (a Moro 330 image without the region mark), BIOS writes locked by the
+# firmware, an opcode menu locked without write status.
+cp i330.bin short330.bin
+printf '\0' | dd of=short330.bin bs=1 seek=16 conv=notrunc 2>/dev/null
+machine s330 moro330
+machine l320 moro320 --ble
+machine o320 moro320 --flockdn --firmware-menu read-only
+for row in "s330 3 short330.bin" "l320 248 i320.bin" "o320 250 i320.bin"; do
+    read -r dir want image <<<"$row"
+    run_sim "$dir" -- /bb "$image"
+    expect_status "$want"
+    expect_show "$dir" active_bank=primary
+    bank_is_old "$dir" primary backup
+    [ "$dir" != s330 ] || expect_err "Error reading short330.bin"
+done
 
 finish

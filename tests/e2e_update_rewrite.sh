@@ -22,7 +22,7 @@ machine c310 moro310
 run_sim c310 --fault bad-cell@0x700010 -- /p i310.bin
 expect_status 247
 expect_err "Flash verify failed: first difference at flash address 0x700010, 1 byte(s) differ from the image"
-expect_last_err "Error during flash process"
+expect_err "Error during flash process"
 expect_not_err "successfully"
 expect_show c310 flash_wp=low status_register.primary=0x94
 bank_is_old c310 backup

@@ -10,10 +10,11 @@ failures=0
 errfile=$(mktemp)
 trap 'rm -f "$errfile"' EXIT
 
-# check <expected status> <expected stdout> <args...>
+# [err=LINE] check <expected status> <expected stdout> <args...>: standard
+# error is empty, or the one line that explains the refusal.
 check() {
     local want out status got
-    want=$(printf 'status %s\nstdout:\n%s\nstderr:\n' "$1" "$2")
+    want=$(printf 'status %s\nstdout:\n%s\nstderr:\n%s' "$1" "$2" "${err:-}")
     shift 2
     out=$("$LROMUP" "$@" 2>"$errfile")
     status=$?
@@ -28,8 +29,9 @@ usage=$(printf '%s\n' "Varn Tessel OS-based flash update utility 1.11" "Usage: $
     $'\t/bb: Update the backup BIOS' $'\t/bblk: Update boot block only')
 
 check 0 "$usage" -?
-check 2 "$usage" /PLAT
-check 3 "Open /nonexistent/lromup.rom error.
+err="The switch '/PLAT' is not understood (switches are case-sensitive); lromup(8) lists every switch" \
+    check 2 "$usage" /PLAT
+err="/nonexistent/lromup.rom cannot be opened: No such file or directory" check 3 "Open /nonexistent/lromup.rom error.
 Please ready the rom file and try again." /p /nonexistent/lromup.rom -?
 
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }

@@ -26,6 +26,13 @@ std::string opened(const std::string& name) { return "Open " + name + " successf
 std::string notOpened(const std::string& name) {
     return "Open " + name + " error.\nPlease ready the rom file and try again.\n";
 }
+std::string noSuchFile(const std::string& name) {
+    return name + " cannot be opened: No such file or directory\n";
+}
+std::string notUnderstood(const std::string& name) {
+    return "The switch '" + name +
+           "' is not understood (switches are case-sensitive); lromup(8) lists every switch\n";
+}
 
 struct Scan {
     int status;
@@ -58,6 +65,7 @@ protected:
         std::ofstream(dir + "/region.rom", std::ios::binary) << zeros << "\xD9\x54";
         std::ofstream(dir + "/plain.rom", std::ios::binary) << zeros << "\xD9\x55";
         std::ofstream(dir + "/short.rom", std::ios::binary) << zeros << "\xD9";
+        std::filesystem::create_symlink("plain.rom", dir + "/link");
     }
     void TearDown() override { std::filesystem::remove_all(dir); }
     std::string dir = ::testing::TempDir() + "lromup-switches-XXXXXX";
@@ -88,17 +96,36 @@ TEST_F(Switches, EachArgumentListEndsWithItsStatusTextAndSettings) {
         {{"/p", region, "/p", plain}, SCAN_CONTINUE, opened(region) + opened(plain), MODE_PRIMARY},
         {{"-?"}, 0, USAGE}, {{"--help"}, 0, USAGE}, {{"--Help"}, 0, USAGE},
         {{"/p", plain, "-?"}, 0, opened(plain) + USAGE, MODE_PRIMARY},
-        {{"/Bblk"}, 2, USAGE}, {{"/Bb"}, 2, USAGE}, {{"/lockeep"}, 2, USAGE}, {{"--HELP"}, 2, USAGE},
+        {{"/Bblk"}, 2, USAGE, 0, 0, false, notUnderstood("/Bblk")},
+        {{"/Bb"}, 2, USAGE, 0, 0, false, notUnderstood("/Bb")},
+        {{"/lockeep"}, 2, USAGE, 0, 0, false, notUnderstood("/lockeep")},
+        {{"--HELP"}, 2, USAGE, 0, 0, false, notUnderstood("--HELP")},
         {{"/chg", "/p"}, 2, "/p parameter should follow a rom file name.\n" + AGAIN,
          MODE_CHANGE_BANK},
         {{"/BB"}, 2, "/bb parameter sholud follow a rom file name.\n" + AGAIN},
         // The scan stops at an unopenable file; the next argument is always a name.
-        {{"/p", "-?"}, 3, notOpened("-?")},
-        {{"/bb", fits}, 3, notOpened(fits)},
+        {{"/p", "-?"}, 3, notOpened("-?"), 0, 0, false, noSuchFile("-?")},
+        {{"/bb", fits}, 3, notOpened(fits), 0, 0, false, noSuchFile(fits)},
         {{"/p", longName}, 3, "", 0, 0, false,
          "File name too long (at most 79 characters): " + longName + "\n"},
         {{"/bblk"}, 2, USAGE},
         {{"/bblk", "/chg"}, SCAN_CONTINUE, "", MODE_CHANGE_BANK, 0, true},
+        // The looking modes; /verify FILE describes either bank, /verify /bb FILE the backup.
+        {{"/info", "/dump", dir + "/d.bin"}, SCAN_CONTINUE, "", MODE_INFO | MODE_DUMP},
+        {{"/verify", region}, SCAN_CONTINUE, opened(region), MODE_VERIFY,
+         IMAGE_PRIMARY_REGION | IMAGE_BACKUP_REGION},
+        {{"/verify", "/bb", region}, SCAN_CONTINUE, opened(region), MODE_VERIFY | MODE_BACKUP,
+         IMAGE_BACKUP_REGION},
+        {{"/dump"}, 2, "/dump parameter should follow an output file name.\n" + AGAIN},
+        // An output that is a link, or a directory, is refused before anything else.
+        {{"/info", "/dump", dir}, 12, "", MODE_INFO, 0, false,
+         "/dump " + dir + ": the file cannot be written safely\n" + dir +
+             " is a directory, not a regular file; nothing was written to it; name a regular "
+             "file in a directory you may write\n"},
+        {{"/x", "/report", dir + "/link"}, 12, "", 0, 0, false,
+         "/report " + dir + "/link: the file cannot be written safely\n" + dir +
+             "/link is a symbolic link, not a regular file; nothing was written to it; name a "
+             "regular file in a directory you may write\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));

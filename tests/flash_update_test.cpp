@@ -294,3 +294,26 @@ TEST_F(FlashProcedures, CompareStopsAtTheFirstDifferentWord) {
     ASSERT_EQ(stat("ROM.ERR", &st), 0);
     EXPECT_EQ(st.st_size, 0xF0000);
 }
+
+// The run sequence hands over the image it read and checked: that buffer is
+// written, whatever the file by that name holds by then (or if it is gone).
+TEST_F(FlashProcedures, ImageHandedOverIsWrittenNotTheFileReadAgain) {
+    for (bool fileGone : {false, true}) {
+        SCOPED_TRACE(fileGone ? "file removed" : "file replaced");
+        Bytes checked(0x1000, 0x5A);
+        std::remove(first_);
+        if (!fileGone) writeFile(first_, 0x1000);
+        Log log;
+        RecordingPlatform platform(log, {{first_, 0x0, 0x1000}});
+        MachineOptions options;
+        machine_ = buildMachine(options);
+        SimOS os(*machine_);
+        testing::internal::CaptureStdout();
+        const int result = FlashBIOS(&os, &platform, 0, "BIOS", nullptr, nullptr, nullptr, nullptr,
+                                     nullptr, checked.data());
+        testing::internal::GetCapturedStdout();
+        ASSERT_EQ(result, 0);
+        ASSERT_EQ(log.writes.size(), 1u);
+        EXPECT_EQ(log.writes[0].data, checked);
+    }
+}

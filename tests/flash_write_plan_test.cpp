@@ -46,12 +46,20 @@ TEST(WritePlan, NamesTheBlocksProgramChangesAndWhetherTheResetVectorIsAmongThem)
     }
 }
 
-TEST(WritePlan, RefusesImagesOfOneValueAndBlankResetVectorsWhereWritten) {
+TEST(WritePlan, RefusesBlankWrittenBytesBootBlocksAndResetVectorsWhereWritten) {
     WritePlan covering;
     covering.coversResetVector = true;
     covering.resetVectorOffset = 0x1000 - RESET_VECTOR_SIZE;
     WritePlan elsewhere = covering;
     elsewhere.coversResetVector = false;
+    WritePlan firstHalf = elsewhere;  // writes 0x000-0x7FF, its boot block 0x400-0x7FF
+    firstHalf.written = {{0, 0x800}};
+    firstHalf.bootBlock = {{0x400, 0x800}};
+    const auto marked = [](uint8_t fill) {  // a firmware volume of one value, region mark and all
+        std::vector<unsigned char> image(0x1000, fill);
+        image[0x10] = 0xD9, image[0x11] = 0x54;
+        return image;
+    };
 
     std::vector<unsigned char> code(0x1000);
     for (size_t i = 0; i < code.size(); ++i) code[i] = uint8_t(i * 13 + 7);
@@ -63,14 +71,25 @@ TEST(WritePlan, RefusesImagesOfOneValueAndBlankResetVectorsWhereWritten) {
     };
     struct Row { const char* what; std::vector<unsigned char> image; const WritePlan* plan; bool refused; };
     const Row rows[] = {
-        {"all erased", std::vector<unsigned char>(0x1000, 0xFF), &elsewhere, true},
-        {"all zero", std::vector<unsigned char>(0x1000, 0x00), &elsewhere, true},
-        {"all one other value", std::vector<unsigned char>(0x1000, 0x90), &elsewhere, true},
+        {"all one value", std::vector<unsigned char>(0x1000, 0x90), &elsewhere, true},
         {"code", code, &covering, false},
         {"erased vector, checksum set", vector(0xFF, 0x5A), &covering, true},
         {"zeroed vector", vector(0x00, 0x00), &covering, true},
         {"erased vector not written", vector(0xFF, 0xFF), &elsewhere, false},
         {"far jump", [&] { auto i = vector(0xFF, 0x5A); i[0x1000 - 16] = 0xEA; return i; }(), &covering, false},
+        {"erased volume with its mark", marked(0xFF), &elsewhere, true},
+        {"zeroed volume with its mark", marked(0x00), &elsewhere, true},
+        {"code only outside what is written",
+         [&] {
+             std::vector<unsigned char> i(0x1000, 0xFF);
+             std::copy_n(code.begin(), 0x800, i.begin() + 0x800);
+             return i;
+         }(),
+         &firstHalf, true},
+        {"boot block blank where written",
+         [&] { auto i = code; std::fill(i.begin() + 0x400, i.begin() + 0x800, 0xFF); return i; }(), &firstHalf, true},
+        {"boot block blank where not written",
+         [&] { auto i = code; std::fill(i.begin() + 0x800, i.end(), 0xFF); return i; }(), &firstHalf, false},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);

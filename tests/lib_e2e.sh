@@ -88,11 +88,21 @@ expect_locked() {
     expect_show "$1" "status_register.$3=$lock" flash_wp=low "active_bank=$4"
 }
 
-# imgcheck expect MODEL OLD NEW IMAGE [--bblk] [--no-carry] [--serial S]
+# volume: a 2 MiB firmware volume of seeded random bytes with the region mark
+# D9 54 at 0x10 and no BIOS trailer, on standard output.
+volume() {
+    python3 -c 'import random, sys
+b = bytearray(random.Random(17).randbytes(0x200000)); b[16:18] = b"\xd9\x54"
+sys.stdout.buffer.write(b)'
+}
+
+# imgcheck expect MODEL OLD NEW IMAGE [--bblk] [--serial S]
 #          [--mtm M] [--uuid U] [--asset A|none] [--oem O|none]
 #   NEW must be the bank OLD with the blocks the update writes replaced by
 #   IMAGE, the running machine's identity carried into it.
-# imgcheck dirty IMAGE: junk into the image's identity fields and checksums.
+# imgcheck dirty IMAGE: junk into the image's identity fields and checksums
+#   (the image checksum made to hold again).
+# imgcheck seal IMAGE: the image checksum made to hold.
 imgcheck() {
     python3 - "$@" <<'PYEOF'
 import sys
@@ -155,14 +165,13 @@ def expect(model, old, new, image, *opts):
     old, new, image = rd(old), rd(new), rd(image)
     flags, it = set(), iter(opts)
     for o in it:
-        if o in ("--bblk", "--no-carry"):
+        if o == "--bblk":
             flags.add(o)
         else:
             ident[o[2:]] = next(it)
     if len(image) != size:
         return print("image is %#x bytes, the model takes %#x" % (len(image), size)) or 1
-    if "--no-carry" not in flags:
-        carry(image, field, **ident)
+    carry(image, field, **ident)
     lo, hi = bblk if "--bblk" in flags else normal
     lo, hi = max(lo, offset), min(hi, offset + size)
     if lo < hi:
@@ -187,8 +196,17 @@ def dirty(path):
     img[oem + 0x07:oem + 0x27] = b"K" * 32
     with open(path, "wb") as f:
         f.write(img)
+    seal(path)  # a release image with junk in its blocks: its checksum holds
 
 
-sys.exit({"expect": expect, "dirty": dirty}[sys.argv[1]](*sys.argv[2:]))
+def seal(path):
+    img = rd(path)
+    img[-2:] = b"\0\0"
+    img[-2:] = image_checksum(img).to_bytes(2, "little")
+    with open(path, "wb") as f:
+        f.write(img)
+
+
+sys.exit({"expect": expect, "dirty": dirty, "seal": seal}[sys.argv[1]](*sys.argv[2:]))
 PYEOF
 }

@@ -44,50 +44,45 @@ void disks(std::map<char, Disk> present) {
     };
 }
 
-TEST(UsbFind, WithNoDisksAll26PathsAreTried) {
-    resetDevice();
-    LinOS os(deviceKernel());
-    char vendor[] = "SanDisk", product[] = "Cruzer";
-    EXPECT_EQ(os.UsbDrive_FindDevice(vendor, product), 0);
-    Log expected;
-    for (char c = 'a'; c <= 'z'; ++c) expected.push_back(std::string("open /dev/sd") + c);
-    EXPECT_EQ(fake.log, expected);
-}
-
-TEST(UsbFind, VendorAndProductMatchByPrefixAndEveryProbeIsClosed) {
-    resetDevice();
-    disks({{'a', {"ATA     ", "ST500DM002-1BD14", {}}}, {'c', {"SanDisk ", "Cruzer Blade    ", {}}}});
-    LinOS os(deviceKernel());
+// A match is a prefix of the space-padded INQUIRY fields; every probe is
+// closed, and a check condition prints its sense bytes ten to a line.
+TEST(UsbFind, ProbesSdaToSdzMatchesByPrefixAndClosesEveryProbe) {
+    const Disk ata{"ATA     ", "ST500DM002-1BD14", {}}, stick{"SanDisk ", "Cruzer Blade    ", {}};
+    const Disk failing{"", "", {0x70, 0, 5, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0}};
+    const std::map<char, Disk> two = {{'a', ata}, {'c', stick}};
     struct Case {
+        std::map<char, Disk> disks;
         const char *vendor, *product;
         int found;
+        size_t probes;
+        const char* out;
     } const cases[] = {
-        {"SanDisk", "Cruzer", 1},
-        {"San", "", 1},
-        {"SanDisk", "Ultra", 0},
-        {"SanDisk  X", "Cruzer", 0},  // longer than the vendor field
+        {{}, "SanDisk", "Cruzer", 0, 0, ""},
+        {two, "SanDisk", "Cruzer", 1, 2, ""},
+        {two, "San", "", 1, 2, ""},
+        {two, "SanDisk", "Ultra", 0, 2, ""},
+        {two, "SanDisk Cr", "", 0, 2, ""},  // longer than the vendor field
+        {{{'b', failing}}, "SanDisk", "Cruzer", 0, 1,
+         "INQUIRY sense data: 0x70 0x00 0x05 0x00 0x00 0x00 0x00 0x0a 0x00 0x00 \n"
+         "  0x00 0x00 \n"
+         "INQUIRY SCSI status=0x1\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.vendor) + "/" + c.product);
-        fake.log.clear();
+        resetDevice();
+        disks(c.disks);
+        LinOS os(deviceKernel());
         std::string vendor = c.vendor, product = c.product;
+        testing::internal::CaptureStdout();
         EXPECT_EQ(os.UsbDrive_FindDevice(vendor.data(), product.data()), c.found);
-        EXPECT_EQ(only(fake.log, {"sg_io"}).size(), 2u);  // sda, then sdc
-        EXPECT_EQ(only(fake.log, {"close"}).size(), only(fake.log, {"sg_io"}).size());
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out);
+        EXPECT_EQ(only(fake.log, {"sg_io"}).size(), c.probes);
+        EXPECT_EQ(only(fake.log, {"close"}).size(), c.probes);
+        if (c.found) continue;
+        Log opens;
+        for (char d = 'a'; d <= 'z'; ++d) opens.push_back(std::string("open /dev/sd") + d);
+        EXPECT_EQ(only(fake.log, {"open"}), opens);
     }
-}
-
-TEST(UsbFind, ACheckConditionPrintsTheSenseBytesTenToALine) {
-    resetDevice();
-    disks({{'b', {"", "", {0x70, 0, 5, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0}}}});
-    LinOS os(deviceKernel());
-    char vendor[] = "SanDisk", product[] = "Cruzer";
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(os.UsbDrive_FindDevice(vendor, product), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "INQUIRY sense data: 0x70 0x00 0x05 0x00 0x00 0x00 0x00 0x0a 0x00 0x00 \n"
-              "  0x00 0x00 \n"
-              "INQUIRY SCSI status=0x1\n");
 }
 
 TEST(UsbWrite, OpensTheMatchedDriveWritesEveryByteAndFlushes) {
@@ -96,9 +91,9 @@ TEST(UsbWrite, OpensTheMatchedDriveWritesEveryByteAndFlushes) {
     LinOS os(deviceKernel());
     char vendor[] = "SanDisk", product[] = "Cruzer", data[] = "abcdef";
     EXPECT_EQ(os.UsbDrive_Write(data, 6), 0);  // before any open
-    EXPECT_EQ(only(fake.log, {"write"}), Log());
-
     ASSERT_EQ(os.UsbDrive_Open(vendor, product), 1);
+    EXPECT_EQ(only(fake.log, {"openmode", "lseek", "write"}),
+              Log({fmt("openmode /dev/sdc %#lx 0666", O_WRONLY | O_CREAT), "lseek 199 0 0"}));
     fake.log.clear();
     dev.write = [](int, std::size_t length) { return ssize_t(length > 4 ? 4 : length); };
     EXPECT_EQ(os.UsbDrive_Write(data, 6), 1);
@@ -111,24 +106,13 @@ TEST(UsbWrite, OpensTheMatchedDriveWritesEveryByteAndFlushes) {
     EXPECT_EQ(os.UsbDrive_Write(data, 6), 0);  // closed
     EXPECT_EQ(os.UsbDrive_Close(), 1);
     EXPECT_EQ(only(fake.log, {"close"}), Log({"close 199"}));
-}
 
-TEST(UsbWrite, TheOpenPathAndModeAndAFailedOpen) {
-    resetDevice();
-    disks({{'c', {"SanDisk ", "Cruzer Blade    ", {}}}});
-    LinOS os(deviceKernel());
-    char vendor[] = "SanDisk", product[] = "Cruzer";
-    ASSERT_EQ(os.UsbDrive_Open(vendor, product), 1);
-    EXPECT_EQ(only(fake.log, {"openmode", "lseek"}),
-              Log({fmt("openmode /dev/sdc %#lx 0666", O_WRONLY | O_CREAT), "lseek 199 0 0"}));
-
-    dev.open = [](const std::string& path, int flags) {
+    dev.open = [](const std::string& path, int flags) {  // the drive opens for reading only
         return (flags & O_ACCMODE) == O_RDONLY && path == "/dev/sdc" ? 199 : failWith(EACCES);
     };
     testing::internal::CaptureStdout();
     EXPECT_EQ(os.UsbDrive_Open(vendor, product), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "ERROR: Could not open USB device: '/dev/sdc'\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: Could not open USB device: '/dev/sdc'\n");
 }
 
 }  // namespace

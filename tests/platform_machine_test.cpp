@@ -3,7 +3,6 @@
 #include <memory>
 #include <string>
 
-#include "chipset/ich10spi.h"
 #include "platform/x86qm.h"
 #include "platform_board.h"
 #include "sim/board_image.h"
@@ -68,18 +67,6 @@ TEST(ProgrammingMode, OnAndOffDriveTheLinesInOrder) {
         EXPECT_EQ(board.machine.serviceProcessor().inReset(), mode);
     }
     EXPECT_EQ(board.machine.serviceProcessor().resets(), 1u);
-}
-
-TEST(GetChipset, EveryCallBuildsANewObjectAndAnUnknownPartNone) {
-    SimBoard board;
-    std::unique_ptr<Chipset> first(board.platform.getChipset());
-    std::unique_ptr<Chipset> second(board.platform.getChipset());
-    ASSERT_NE(dynamic_cast<ich10spiChipset*>(first.get()), nullptr);
-    ASSERT_NE(second, nullptr);
-    EXPECT_NE(first.get(), second.get());
-
-    SimBoard unknown(HOST_BRIDGE_ID_PCH, "unknown");
-    EXPECT_EQ(unknown.platform.getChipset(), nullptr);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/vpd.h"
 #include "platform/x86qm.h"
 #include "platform_board.h"
 #include "sim/board_image.h"
@@ -92,6 +93,8 @@ protected:
 // from a signed block); either way every checksum is fixed.
 TEST_F(ModifyImage, CarriesRunningItemsOrMergesNewOnesAndFixesAllChecksums) {
     runningVpd()[5] = 0x40;  // the checksum covers more than the named fields
+    runningVpd()[0x2F] = 0;
+    runningVpd()[0x2F] = static_cast<uint8_t>(-sum8(runningVpd() + 0x0D, 0x40 - 0x0D));
     const std::vector<uint8_t> blank = image;
     EXPECT_EQ(modify(), "");
     expectImage(blank, "7ABC1D2", "S1X2Y3Z", runningUuid, "ASSET-0042", "Running OEM text");
@@ -109,36 +112,54 @@ TEST_F(ModifyImage, CarriesRunningItemsOrMergesNewOnesAndFixesAllChecksums) {
     expectImage(blank, "ABC", "S12", bytes, "NEWTAG", nullptr);
 }
 
-// The running block is searched for at offsets 0 to 0x2B of its window; without
-// it the image is left exactly as read, whatever new values are given.
-TEST_F(ModifyImage, RunningVpdFoundUpToOffset2BElseImageUnchanged) {
+// The running block is searched for at offsets 0 to 0x2B of its window and
+// trusted when its checksum holds; without it the identity comes from an
+// intact copy (the shadow's own block first), and with none anywhere the image
+// is left exactly as read, whatever new values are given.
+TEST_F(ModifyImage, RunningVpdFoundUpToOffset2BElseAnIntactCopyElseRefused) {
+    // Moving the block about wipes the shadow's trailer too: the copy of the
+    // bank being replaced is the first intact one.
+    const char* const fromCopy =
+        "The running BIOS's VPD block is missing or damaged; the copy in the bank being replaced "
+        "is carried instead\n";
     const struct {
         uint32_t k;
-        bool signature, found;
-    } cases[] = {{0, true, true}, {0x2B, true, true}, {0x2C, true, false}, {0x2B, false, false}};
+        uint8_t signature;
+        bool checksumHolds;
+        const char* out;
+    } cases[] = {{0, 0xAA, true, ""},        {0x2B, 0xAA, true, ""},        {0x2C, 0xAA, true, fromCopy},
+                 {0x2B, 0x00, true, fromCopy}, {0x10, 0xAA, false, fromCopy}};
     const std::vector<uint8_t> blank = image;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.k);
         image = blank;
         moveRunningVpd(c.k);
-        runningVpd()[0] = c.signature ? 0xAA : 0x00;
-        if (c.found) {
-            modify();
-            EXPECT_EQ(std::string(reinterpret_cast<char*>(vpd) + 0x16, 7), "S1X2Y3Z");
-            EXPECT_TRUE(std::equal(runningUuid, runningUuid + 16, record + 9));
-        } else {
-            s_UUIDStruc uuid{};
-            EXPECT_EQ(modify(ownedText("ABC"), ownedText("S1"), ownedText("TAG"), &uuid), "");
-            EXPECT_TRUE(image == blank);
-        }
+        runningVpd()[0] = c.signature;
+        runningVpd()[0x2F] ^= c.checksumHolds ? 0 : 1;
+        EXPECT_EQ(modify(), c.out);
+        EXPECT_EQ(platform.modifyImageResult(), 0);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(vpd) + 0x16, 7), "S1X2Y3Z");
+        EXPECT_TRUE(std::equal(runningUuid, runningUuid + 16, record + 9));
     }
+    // No intact VPD block in the shadow nor in either bank either.
+    machine->legacyArea()[IMAGE_VPD_BLOCK] = 0;
+    for (int b = 0; b < 2; ++b) {
+        std::vector<uint8_t>& bank = machine->bank(b).array();
+        bank[bank.size() - IMAGE_TOP_SIZE + IMAGE_VPD_BLOCK] = 0;
+    }
+    image = blank;
+    s_UUIDStruc uuid{};
+    testing::internal::CaptureStderr();
+    modify(ownedText("ABC"), ownedText("S1"), ownedText("TAG"), &uuid);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("nothing was written"), std::string::npos);
+    EXPECT_EQ(platform.modifyImageResult(), IDENTITY_LOST);
+    EXPECT_TRUE(image == blank);
 }
 
 // Arbitrary trailers, record lengths and running pointers: nothing is ever
-// written outside the image, whatever its size.
+// written outside the image's top 64 KiB, whatever its size.
 TEST_F(ModifyImage, NeverWritesOutsideTheImageBuffer) {
     constexpr size_t GUARD = 0x10100;
-    constexpr uint8_t GUARD_BYTE = 0x5A;
     std::mt19937 rng(12345);
     const uint32_t sizes[] = {0, 1, 2, 3, 0x1A, 0x1E, 0x20, 0x100, 0xFFFF, 0x10000, 0x10020};
     std::vector<uint8_t>& bank = machine->bank(machine->activeBank()).array();
@@ -150,7 +171,7 @@ TEST_F(ModifyImage, NeverWritesOutsideTheImageBuffer) {
         put16(&bank[bank.size() - IMAGE_TOP_SIZE + TRAILER_ASSET_PTR], rng());
         put16(&bank[bank.size() - IMAGE_TOP_SIZE + TRAILER_OEM_PTR], rng());
 
-        std::vector<uint8_t> buffer(GUARD + size + GUARD, GUARD_BYTE);
+        std::vector<uint8_t> buffer(GUARD + size + GUARD, 0x5A);
         for (size_t i = GUARD; i < GUARD + size; ++i) buffer[i] = static_cast<uint8_t>(rng());
         // Pointers near the top of the window put blocks and fields across the end.
         if (size >= 0x20)
@@ -158,14 +179,16 @@ TEST_F(ModifyImage, NeverWritesOutsideTheImageBuffer) {
                 put16(&buffer[GUARD + size - at], rng() % 2 ? 0xFF80 + rng() % 0x80 : rng());
         s_FirmwareFile file{nullptr, 0, size};
         s_UUIDStruc uuid{};
+        const std::vector<uint8_t> before = buffer;
         testing::internal::CaptureStdout();
         platform.modifyImage(buffer.data() + GUARD, &file, round % 2 ? ownedText("MTM") : nullptr,
                              nullptr, round % 3 ? nullptr : ownedText("TAG"),
                              round % 5 ? nullptr : &uuid);
         testing::internal::GetCapturedStdout();
-        const auto intact = [](uint8_t b) { return b == GUARD_BYTE; };
-        ASSERT_TRUE(std::all_of(buffer.begin(), buffer.begin() + GUARD, intact));
-        ASSERT_TRUE(std::all_of(buffer.end() - GUARD, buffer.end(), intact));
+        // Only the image's top 64 KiB, where the trailer pointers reach, may change.
+        const size_t top = GUARD + size - std::min<size_t>(size, 0x10000);
+        ASSERT_TRUE(std::equal(buffer.begin(), buffer.begin() + top, before.begin()));
+        ASSERT_TRUE(std::equal(buffer.end() - GUARD, buffer.end(), before.end() - GUARD));
     }
 }
 

@@ -14,6 +14,8 @@
 
 #include "platform/vpd.h"
 #include "sim/board_image.h"
+#include "sim/models.h"
+#include "sim/smbios_builder.h"
 #include "sim/machine.h"
 #include "sim/machine_dir.h"
 #include "sim/sim_tool.h"
@@ -109,9 +111,17 @@ TEST(BoardContents, BanksAndNewImagesOfEachModelAreCompleteWithValidChecksums) {
             EXPECT_EQ(byteSum(rec, le16(rec + vpd::UUIDREC_LENGTH)), 0);
             EXPECT_EQ(std::memcmp(trailerBlock(img, vpd::TRAILER_ASSET_PTR), "_ASSETID_", 9), 0);
         }
-        // The legacy area shadows the active bank's top 64 KiB.
+        // The legacy area shadows the active bank's top 64 KiB, with the SMBIOS
+        // tables and the running VPD copy the firmware built from that bank.
         const std::vector<uint8_t>& active = m->bank(m->activeBank()).array();
-        EXPECT_TRUE(std::equal(active.end() - IMAGE_TOP_SIZE, active.end(), m->legacyArea().begin()));
+        const std::vector<uint8_t>& legacy = m->legacyArea();
+        const auto top = active.end() - IMAGE_TOP_SIZE;
+        EXPECT_TRUE(std::equal(top, top + IMAGE_SMBIOS_ENTRY, legacy.begin()));
+        EXPECT_TRUE(std::equal(top + BOOT_TAG, active.end(), legacy.begin() + BOOT_TAG));
+        EXPECT_TRUE(std::equal(top + IMAGE_VPD_BLOCK, top + IMAGE_VPD_BLOCK + VPD_CHECKED_END,
+                               legacy.begin() + RUNNING_VPD_BASE + RUNNING_VPD_SHIFT));
+        EXPECT_EQ(findSmbiosBiosVersion(legacy.data(), legacy.size(), LEGACY_AREA_BASE),
+                  findBoardModel(model)->biosVersion);
 
         // A new image: same bytes for the same seed, unlike both banks and other seeds.
         const std::vector<uint8_t> img = buildNewImage(*m, ImageKind::Accepted, 7);

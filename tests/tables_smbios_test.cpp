@@ -213,39 +213,34 @@ std::string dump(const SmbiosTableBuilder& table) {
     return text.substr(0, text.size() - 2);
 }
 
-TEST(SmbiosDump, RawRowsFillersAndCharacterColumn) {
-    // Formatted length 0x12: a full row, then 2 bytes and 14 fillers. The
-    // character column shows 0x20..0x7F as they are and dots otherwise.
-    SmbiosTableBuilder t;
-    t.add(0x80, 0xBEEF, {'A', 'z', 0x1F, 0x20, 0x7F, 0x80, 0xFF, '~', '0', '1', '2', '3', 'b', 'c'},
-          {"unused"});
-    EXPECT_EQ(dump(t),
-              "Type: 0x80\n"
-              "Length: 0x12\n"
-              "Handle: 0xbeef\n"
-              "Raw Data: 80 12 ef be 41 7a 1f 20 7f 80 ff 7e 30 31 32 33 ....Az. \x7f..~0123\n"
-              "          62 63                                           bc\n"
-              "\n");
-}
-
-TEST(SmbiosDump, FieldsWithoutAValuePrintOnlyTheirLabelAndNullPrintsNothing) {
-    // An early System Information structure of 8 bytes has no UUID or wake-up
-    // type; the bytes after it are its strings, not fields.
-    SmbiosTableBuilder early;
-    early.add(1, 0x100, {1, 2, 0, 0}, {"Maker", "Box"});
-    std::string text = dump(early);
-    EXPECT_NE(text.find("\nProductName: Box\nVersion: \nSerial Number: \nUUID: \nWake-up Type: \n"),
-              std::string::npos)
-        << text;
-
-    // A wake-up type past the named ones; a BIOS structure too short for its characteristics.
-    std::vector<uint8_t> formatted(SYSTEM_INFO_WAKEUP_TYPE - sizeof(s_SMBIOSHeader) + 1, 0);
-    formatted.back() = 9;
-    text = dump(SmbiosTableBuilder().add(1, 0x100, formatted));
-    EXPECT_NE(text.find("\nWake-up Type: \nRaw Data: "), std::string::npos) << text;
-    text = dump(SmbiosTableBuilder().add(0, 0x10, {0, 0, 0, 0, 0, 0x0F}));
-    EXPECT_NE(text.find("\nBIOS ROM Size: 1024K\nBIOS Characteristics: \n"), std::string::npos)
-        << text;
+// Raw rows of 16 bytes with fillers and a character column (0x20..0x7F as
+// they are, dots otherwise); fields the structure is too short for print only
+// their label (the bytes after an early System Information structure are its
+// strings, not fields); a wake-up type past the named ones prints nothing.
+TEST(SmbiosDump, RawRowsAndFieldsWithoutAValuePrintOnlyTheirLabel) {
+    std::vector<uint8_t> wakeUp(SYSTEM_INFO_WAKEUP_TYPE - sizeof(s_SMBIOSHeader) + 1, 0);
+    wakeUp.back() = 9;
+    const struct {
+        SmbiosTableBuilder table;
+        const char* expected;  // a part of the text
+    } rows[] = {
+        {SmbiosTableBuilder().add(0x80, 0xBEEF,
+                                  {'A', 'z', 0x1F, 0x20, 0x7F, 0x80, 0xFF, '~', '0', '1', '2', '3', 'b', 'c'},
+                                  {"unused"}),
+         "Type: 0x80\nLength: 0x12\nHandle: 0xbeef\n"
+         "Raw Data: 80 12 ef be 41 7a 1f 20 7f 80 ff 7e 30 31 32 33 ....Az. \x7f..~0123\n"
+         "          62 63                                           bc\n\n"},
+        {SmbiosTableBuilder().add(1, 0x100, {1, 2, 0, 0}, {"Maker", "Box"}),
+         "\nProductName: Box\nVersion: \nSerial Number: \nUUID: \nWake-up Type: \n"},
+        {SmbiosTableBuilder().add(1, 0x100, wakeUp), "\nWake-up Type: \nRaw Data: "},
+        {SmbiosTableBuilder().add(0, 0x10, {0, 0, 0, 0, 0, 0x0F, 0}),  // 1 of 8 characteristics bytes
+         "\nBIOS ROM Size: 1024K\nBIOS Characteristics: \n"},
+    };
+    for (const auto& row : rows) {
+        const std::string text = dump(row.table);
+        EXPECT_NE(text.find(row.expected), std::string::npos) << text;
+    }
+    EXPECT_EQ(dump(rows[0].table), rows[0].expected);
     std::ostringstream none;
     none << static_cast<const s_SMBIOSHeader*>(nullptr) << static_cast<const s_SMBIOSeps*>(nullptr);
     EXPECT_EQ(none.str(), "");

@@ -39,14 +39,6 @@ TEST(WideArithmetic, Add64CarriesOnlyWhenTheLowWordOverflowsAndWraps) {
     }
 }
 
-TEST(Allocstr, CopiesIntoOwnedArray) {
-    for (const char* original : {"61QM flash", ""}) {
-        const std::unique_ptr<char[]> copy(allocstr(original));
-        EXPECT_NE(copy.get(), original);
-        EXPECT_STREQ(copy.get(), original);
-    }
-}
-
 TEST(Version2l, PacksMinorIntoBits12To19FromNumbersOrText) {
     EXPECT_EQ(version2l(1, 2, 3), 0x01002003u);
     EXPECT_EQ(version2l("1.2.3"), 0x01002003u);

@@ -1,4 +1,5 @@
-// SHA-256 (FIPS 180-4), for fingerprinting flash contents in the tool's output.
+// SHA-256 (FIPS 180-4): fingerprints of image files in the run report and of
+// flash contents in the simulated machine's files.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "sim/sha256.h"
+#include "tables/sha256.h"
 
 #include <cstring>
 
