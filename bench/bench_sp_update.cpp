@@ -45,7 +45,7 @@ int main() {
     const int result = FlashLPCSP(&os, &platform);
     const double cpu = cpuSeconds() - cpuBefore;
 
-    std::printf("service-processor update: result %d, %.1f virtual s, %llu host calls, "
+    std::printf("service-processor update: result %d, %.3f virtual s, %llu host calls, "
                 "%llu chunks written, %.2f CPU s (goal < %.1f)\n",
                 result, double(machine.clock().ns) / 1e9,
                 static_cast<unsigned long long>(os.hostCalls()),

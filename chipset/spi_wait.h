@@ -1,16 +1,8 @@
-// The one polling loop of the SPI chipset code. Every wait on the controller
-// or the flash part runs through pollUntil with one of the named bounds below,
-// so no wait can spin for ever. A bound is a time: after a short run of polls
-// back to back, the wait polls once a millisecond and counts the milliseconds
-// it has slept through the host, so a wait ends after the same time however
-// fast or slow each register read happens to be.
+// The waits of the SPI chipset code. Every wait on the controller or the
+// flash part runs through pollUntil (chipset/poll_wait.h) with one of the named
+// bounds below, so no wait can spin for ever.
 #pragma once
-#include "os/os.h"
-
-struct PollBound {
-    unsigned long spinPolls;  // polls made back to back before the first sleep
-    unsigned long timeoutMs;  // then one poll per 1 ms sleep, until this much was slept
-};
+#include "chipset/poll_wait.h"
 
 // Slowest operations of any supported part (datasheet maxima, rounded up), and
 // how long past them a wait goes on before it gives up.
@@ -46,15 +38,3 @@ constexpr PollBound FLASH_BUSY_BOUND = {0, SLOWEST_SECTOR_ERASE_MS + WAIT_MARGIN
 // readSpiByte's waits for SSFS to read exactly "cycle done": a one-byte
 // read takes microseconds.
 constexpr PollBound SPI_BYTE_READ_BOUND = {1024, 0};
-
-// Polls done() until it returns true or the bound is used up; true when done.
-template <typename Done>
-bool pollUntil(OS* os, const PollBound& bound, Done done) {
-    for (unsigned long poll = 0; poll < bound.spinPolls; ++poll)
-        if (done()) return true;
-    for (unsigned long slept = 0; slept < bound.timeoutMs; ++slept) {
-        if (done()) return true;
-        os->sleep(1);
-    }
-    return bound.timeoutMs != 0 && done();
-}

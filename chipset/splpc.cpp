@@ -93,7 +93,9 @@ SPLPCChipset::SPLPCChipset(OS* host, Platform* plat) {
 SPLPCChipset::~SPLPCChipset() {
     delete[] blocks;
     blocks = nullptr;
-    ClaimSemaphore(false, false);
+    // Released here only when the last release did not complete (program
+    // ends with one).
+    if (WeOwnLpcSemaphore) ClaimSemaphore(false, false);
     delete[] name;
 }
 

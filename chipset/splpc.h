@@ -119,10 +119,16 @@ private:
     // Reads port until every bit of mask is set (set true) or clear (set
     // false), within bound; false when the bound ran out.
     bool waitStatus(unsigned short port, unsigned char mask, bool set,
-                    const splpc::MailboxBound& bound, bool delayWhileUnmet = false);
+                    const splpc::MailboxWait& wait, bool delayWhileUnmet = false);
+    // One pass of ClaimSemaphore over the status just read; true when done.
+    bool claimPass(unsigned char status, bool force);
+    bool releasePass(unsigned char status);
     // The loop of BlankCheckRom (image null: every byte must read 0xFF) and
     // ValidateApplicationUpdate (image[0] at the start of the application area).
     int checkApplicationArea(const char* label, const unsigned char* image);
 
     int savedProfile_ = SP_PROFILE_NONE;
+    unsigned long sleptMs_ = 0;  // slept by the mailbox waits: the semaphore's clock
+    const splpc::MailboxWait* expired_ = nullptr;  // the last wait whose bound ran out
+    unsigned short expiredPort_ = 0;
 };

@@ -2,6 +2,7 @@
 // of its two status registers (the mailbox and the private channel share the
 // bit layout).
 #pragma once
+#include "chipset/poll_wait.h"
 
 namespace splpc {
 
@@ -20,20 +21,25 @@ constexpr unsigned char STS_BYTE_WAITING = STS_OBF | STS_OBF_VALID;
 
 constexpr int LPC_DELAY_WRITES = 12;  // one LpcIoDelay
 
-// Every mailbox wait spins on status reads, without sleeping. An LPC I/O read
-// takes about a microsecond, so a bound of N reads ends the wait after about
-// N microseconds; the time each bound allows is given beside it.
-struct MailboxBound {
-    unsigned long reads;
+// Every mailbox wait runs through pollUntil (chipset/poll_wait.h): status
+// reads back to back first (an LPC read takes about a microsecond, and the
+// service processor answers within microseconds), then, for the waits that
+// may take longer, one read per millisecond slept until the bound's time.
+struct MailboxWait {
+    PollBound bound;
+    const char* awaited;  // what the wait was for, in the message that names it
 };
-constexpr MailboxBound PEER_TOOK_LAST_BYTE = {100};        // ~100 us, before we write data
-constexpr MailboxBound PEER_TAKES_BYTE = {10000};          // ~10 ms, after a data or status write
-constexpr MailboxBound BYTE_ARRIVES = {100};               // ~100 us for each byte of a reply
-constexpr MailboxBound PRIVATE_CHANNEL = {100000};         // ~100 ms, every private-channel wait
+constexpr MailboxWait PEER_TOOK_LAST_BYTE = {{100, 0}, "the service processor to take the last byte"};  // ~100 us
+constexpr MailboxWait PEER_TAKES_BYTE = {{100, 10}, "the service processor to take the byte written"};  // 10 ms
+constexpr MailboxWait BYTE_ARRIVES = {{100, 0}, "a byte of the reply"};  // ~100 us each
+constexpr MailboxWait PRIVATE_CHANNEL = {{100, 100}, "the private channel"};  // 100 ms
 
-// Semaphore claim and release: passes of reading the status and tries of
-// writing it within one pass.
-constexpr unsigned long SEMAPHORE_PASSES = 100000;
-constexpr unsigned long SEMAPHORE_TRIES = 100000;
+// Semaphore claim and release: passes of reading the status and, when the
+// semaphore is ours to take or give, writing it and reading it back. The
+// passes stop when this much time was slept, the waits of their status writes
+// included; a claim or release so gives up within SEMAPHORE_MS plus one
+// status write (PEER_TAKES_BYTE).
+constexpr unsigned long SEMAPHORE_SPIN_PASSES = 100;
+constexpr unsigned long SEMAPHORE_MS = 100;
 
 }  // namespace splpc

@@ -45,13 +45,18 @@ void ShowOutPacket(unsigned char* packet) { showPacket("OUT -> ", packet); }
 void ShowInPacket(unsigned char* packet) { showPacket("IN  <- ", packet); }
 
 bool SPLPCChipset::waitStatus(unsigned short port, unsigned char mask, bool set,
-                              const MailboxBound& bound, bool delayWhileUnmet) {
-    for (unsigned long read = 0; read < bound.reads; ++read) {
+                              const MailboxWait& wait, bool delayWhileUnmet) {
+    const bool met = pollUntil(os, wait.bound, [&] {
         const unsigned char status = os->inportByte(port);
         if ((status & mask) == (set ? mask : 0)) return true;
         if (delayWhileUnmet) LpcIoDelay();
+        return false;
+    }, &sleptMs_);
+    if (!met) {
+        expired_ = &wait;
+        expiredPort_ = port;
     }
-    return false;
+    return met;
 }
 
 void SPLPCChipset::LpcIoDelay() {
@@ -115,29 +120,51 @@ int SPLPCChipset::ReadPrivateRegister(unsigned char index, unsigned char* out) {
 // The semaphore is bit 7 of the status register. A claim without force waits
 // for it to read clear; a forced claim takes it whatever it reads. The flag is
 // set before the claim is confirmed, so a claim that never reads back still
-// lets packets go out; a release needs the flag and the bit both set.
-int SPLPCChipset::ClaimSemaphore(bool claim, bool force) {
-    for (unsigned long pass = 0; pass < SEMAPHORE_PASSES; ++pass) {
-        unsigned char status;
+// lets packets go out. A release needs the flag; it is cleared only when the
+// service processor has taken the release (or finds the bit clear with
+// nothing pending: a reset of the service processor clears the mailbox), so a
+// release that did not complete can be tried again.
+bool SPLPCChipset::claimPass(unsigned char status, bool force) {
+    if ((status & STS_SEMAPHORE) && !force) return false;  // someone else holds it
+    SetStatusByte(static_cast<unsigned char>(status | STS_SEMAPHORE));
+    WeOwnLpcSemaphore = 1;
+    GetStatusByte(&status);
+    return (status & STS_SEMAPHORE) != 0;
+}
+
+bool SPLPCChipset::releasePass(unsigned char status) {
+    if (status & STS_SEMAPHORE) {
+        SetStatusByte(static_cast<unsigned char>(status & ~STS_SEMAPHORE));
         GetStatusByte(&status);
-        if (claim) {
-            if ((status & STS_SEMAPHORE) && !force) continue;  // someone else holds it
-            for (unsigned long t = 0; t < SEMAPHORE_TRIES; ++t) {
-                SetStatusByte(static_cast<unsigned char>(status | STS_SEMAPHORE));
-                WeOwnLpcSemaphore = 1;
-                GetStatusByte(&status);
-                if (status & STS_SEMAPHORE) return 1;
-            }
-        } else {
-            if (!(status & STS_SEMAPHORE) || !WeOwnLpcSemaphore) continue;
-            for (unsigned long t = 0; t < SEMAPHORE_TRIES; ++t) {
-                SetStatusByte(static_cast<unsigned char>(status & ~STS_SEMAPHORE));
-                WeOwnLpcSemaphore = 0;
-                GetStatusByte(&status);
-                if ((status & ~STS_SEMAPHORE & 0xFF) == 0) return 1;
-            }
-        }
     }
+    // Bit 7 itself is not tested: bits 0 to 6 clear say the write was taken.
+    if ((status & ~STS_SEMAPHORE & 0xFF) != 0) return false;
+    WeOwnLpcSemaphore = 0;
+    return true;
+}
+
+int SPLPCChipset::ClaimSemaphore(bool claim, bool force) {
+    if (!claim && !WeOwnLpcSemaphore) return 0;  // nothing of ours to release
+    const unsigned long start = sleptMs_;
+    expired_ = nullptr;
+    unsigned char status = 0;
+    for (unsigned long pass = 0;; ++pass) {
+        GetStatusByte(&status);
+        if (claim ? claimPass(status, force) : releasePass(status)) return 1;
+        if (pass < SEMAPHORE_SPIN_PASSES) continue;
+        if (sleptMs_ - start >= SEMAPHORE_MS) break;
+        os->sleep(1);
+        ++sleptMs_;
+    }
+    std::fprintf(stderr,
+                 "The service processor's mailbox semaphore (port 0x%03X bit 7) could not be %s "
+                 "within %lu ms (status 0x%02X%s",
+                 MBX_STATUS, claim ? "claimed" : "released", SEMAPHORE_MS, status,
+                 claim && (status & STS_SEMAPHORE) && !force ? ": held by another agent" : "");
+    if (expired_ != nullptr)
+        std::fprintf(stderr, "; waited in vain at port 0x%03X for %s", expiredPort_,
+                     expired_->awaited);
+    std::fprintf(stderr, ").\n");
     return 0;
 }
 

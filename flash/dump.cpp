@@ -5,7 +5,10 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "os/file_access.h"
 #include "platform/platform.h"
 
 namespace {
@@ -18,18 +21,18 @@ constexpr unsigned int COMPARE_BUFFER_SIZE = 0x1000000;
 constexpr unsigned int COMPARE_FLASH_OFFSET = 0x400000;
 constexpr unsigned int COMPARE_WORDS = COMPARE_BUFFER_SIZE / 4;
 constexpr unsigned int MISMATCH_DUMP_SIZE = 0xF0000;  // bytes of flash written to ROM.ERR
-
-struct FileCloser {
-    void operator()(FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
+const char REFERENCE_FILE[] = "BIOS.ROM";
+const char MISMATCH_FILE[] = "ROM.ERR";
 
 int dumpFlash(Platform* platform, const char* fileName, const char* firstLine,
               const char* lastLine) {
-    File out(std::fopen(fileName, "wb"));
+    OutputFile out;
+    std::string why;
+    const bool opened = out.open(fileName, &why);
     std::cout << firstLine << std::endl;
-    if (!out) {
+    if (!opened) {
         std::cout << "Open output file failed.  Could not open output BIOS file." << std::endl;
+        std::cerr << why << std::endl;
         return 1;
     }
     std::unique_ptr<Chipset> chipset(platform->getChipset());
@@ -40,7 +43,12 @@ int dumpFlash(Platform* platform, const char* fileName, const char* firstLine,
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[DUMP_UNIT]);
     for (unsigned int offset = 0; offset < DUMP_END; offset += DUMP_UNIT) {
         chipset->read(offset, DUMP_UNIT, READ_BLOCK_ARGUMENT, buffer.get());
-        std::fwrite(buffer.get(), 1, DUMP_UNIT, out.get());
+        out.write(buffer.get(), DUMP_UNIT, nullptr);
+    }
+    // A write that failed on the way shows here, and the file is not left.
+    if (!out.commit(&why)) {
+        std::cerr << why << std::endl;
+        return 1;
     }
     std::cout << std::endl << lastLine << std::endl;
     return 0;
@@ -70,10 +78,14 @@ int EraseBiosToFile(OS*, Platform* platform) {
 }
 
 int CompareBiosToSource(OS*, Platform* platform) {
-    File reference(std::fopen("BIOS.ROM", "rb"));
+    // A fixed name in the working directory: a link planted there is not followed.
+    std::vector<uint8_t> reference;
+    std::string why;
+    const bool read = readInputFile(REFERENCE_FILE, Links::Refuse, COMPARE_BUFFER_SIZE, reference, &why);
     std::cout << "Verifying the ROM against BIOS.ROM" << std::endl;
-    if (!reference) {
+    if (!read) {
         std::cout << "Compare failed.  Could not open source BIOS file." << std::endl;
+        std::cerr << why << std::endl;
         return 1;
     }
     std::unique_ptr<Chipset> chipset(platform->getChipset());
@@ -85,7 +97,8 @@ int CompareBiosToSource(OS*, Platform* platform) {
     // A shorter reference leaves the rest of its buffer zero rather than
     // undefined, so a mismatch there is reported reproducibly.
     std::unique_ptr<unsigned char[]> source(new unsigned char[COMPARE_BUFFER_SIZE]());
-    std::fread(source.get(), 1, COMPARE_BUFFER_SIZE, reference.get());
+    std::memcpy(source.get(), reference.data(), reference.size());
+    reference = std::vector<uint8_t>();
 
     std::cout << "Reading ROM contents" << std::endl;
     std::unique_ptr<unsigned char[]> flash(new unsigned char[COMPARE_BUFFER_SIZE]);
@@ -99,12 +112,8 @@ int CompareBiosToSource(OS*, Platform* platform) {
             std::printf("\n\nMismatch found @ offset %08lxh.  ROM contents written to ROM.ERR\n",
                         offset);
             std::fflush(stdout);
-            File err(std::fopen("ROM.ERR", "w+b"));
-            if (err) {
-                std::fwrite(flash.get(), 1, MISMATCH_DUMP_SIZE, err.get());
-            } else {
-                std::cerr << "Could not create ROM.ERR" << std::endl;
-            }
+            if (!writeOutputFile(MISMATCH_FILE, flash.get(), MISMATCH_DUMP_SIZE, &why))
+                std::cerr << why << std::endl;
             return 1;
         }
     }

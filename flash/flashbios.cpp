@@ -8,6 +8,7 @@
 
 #include "chipset/ich10spi.h"
 #include "chipset/pci.h"
+#include "flash/image_file.h"
 #include "flash/report.h"
 #include "os/os.h"
 #include "platform/platform.h"
@@ -39,7 +40,8 @@ enum class ReadResult { Ok, OpenFailed, Empty, Short };
 // Reads exactly `size` bytes of the named file into buffer, printing the
 // failure lines of the update procedure.
 ReadResult readImageFile(const char* name, unsigned char* buffer, unsigned int size) {
-    FILE* file = std::fopen(name, "rb");
+    ImageOpen opened = openImageFile(name);
+    FILE* file = opened.file.release();
     if (file == nullptr) {
         std::cerr << "Error opening " << name << std::endl;
         return ReadResult::OpenFailed;

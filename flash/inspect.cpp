@@ -12,7 +12,7 @@
 #include "chipset/pci.h"
 #include "flash/exit_status.h"
 #include "flash/image_file.h"
-#include "flash/output_file.h"
+#include "os/file_access.h"
 #include "flash/report.h"
 #include "flash/runseq.h"
 #include "flash/settings.h"
@@ -129,7 +129,7 @@ int dumpActiveBank(OS* os, Chipset* probe) {
         return EXIT_OUTPUT_REFUSED;
     }
     std::string why;
-    if (writeOutputFile(DUMP_FNAME, bank.data(), bank.size(), &why) != 0) {
+    if (!writeOutputFile(DUMP_FNAME, bank.data(), bank.size(), &why)) {
         std::fprintf(stderr, "The dump could not be written\n");
         explainRefusal("%s", why.c_str());
         return EXIT_OUTPUT_REFUSED;

@@ -11,7 +11,7 @@
 #include "chipset/ich10spi.h"
 #include "flash/exit_status.h"
 #include "flash/image_file.h"
-#include "flash/output_file.h"
+#include "os/file_access.h"
 #include "flash/settings.h"
 #include "tables/sha256.h"
 
@@ -190,7 +190,7 @@ int finishRunReport(int status) {
     if (REPORT_FNAME[0] == '\0') return status;
     const std::string text = reportJson(status).dump(2) + "\n";
     std::string why;
-    if (writeOutputFile(REPORT_FNAME, text.data(), text.size(), &why) != 0) {
+    if (!writeOutputFile(REPORT_FNAME, text.data(), text.size(), &why)) {
         std::fprintf(stderr, "The run report %s could not be written: %s\n", REPORT_FNAME,
                      why.c_str());
         // The run's own refusal says more than the report's.

@@ -9,7 +9,7 @@
 
 #include "flash/exit_status.h"
 #include "flash/image_file.h"
-#include "flash/output_file.h"
+#include "os/file_access.h"
 #include "flash/report.h"
 #include "flash/settings.h"
 
@@ -137,7 +137,7 @@ int takeOutput(const char* spelling, const OutputTarget& target, const char* nam
         return EXIT_OUTPUT_REFUSED;
     }
     std::string why;
-    if (checkOutputName(name, &why) != 0) {
+    if (!checkOutputPath(name, &why)) {
         std::fprintf(stderr, "%s %s: the file cannot be written safely\n", spelling, name);
         explainRefusal("%s; name a regular file in a directory you may write", why.c_str());
         return EXIT_OUTPUT_REFUSED;

@@ -4,6 +4,7 @@
 // records calls, refuses them or backs /dev/mem with ordinary memory.
 #pragma once
 #include <sys/select.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -43,7 +44,11 @@
     /* The machine lock: flock(2) on a file opened with openMode, in a directory */         \
     /* made with mkdir(2) where the system has none (a rescue system's /run). */            \
     X(int, flock, (int fd, int operation), (fd, operation))                                 \
-    X(int, mkdir, (const char* path, mode_t mode), (path, mode))
+    X(int, mkdir, (const char* path, mode_t mode), (path, mode))                            \
+    /* The lock file's type and owner, and its removal when it is not root's own. */        \
+    X(int, fstat, (int fd, struct stat* info), (fd, info))                                  \
+    X(int, unlink, (const char* path), (path))                                              \
+    X(uid_t, geteuid, (), ())
 
 // Calls with production code of their own in kernel.cpp: X(return type, name,
 // (parameters)).

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "os/file_access.h"
 #include "tables/sha256.h"
 
 namespace {
@@ -35,30 +36,6 @@ struct Fd {
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
 };
-
-// Reads an open descriptor whole after checking what it is; `shown` names it.
-bool readOpened(int fd, const std::string& shown, size_t limit, std::vector<uint8_t>& out,
-                std::string* error) {
-    struct stat st;
-    if (::fstat(fd, &st) != 0) return failErrno(error, "cannot read " + shown);
-    if (!S_ISREG(st.st_mode)) return fail(error, shown + " is not a regular file");
-    if (st.st_size < 0 || uint64_t(st.st_size) > limit)
-        return fail(error, "unexpected size of " + shown);
-    // The file may still grow (or shrink) while it is read: read one byte
-    // past the bound to tell.
-    out.resize(size_t(st.st_size) + 1);
-    size_t got = 0;
-    while (got < out.size()) {
-        ssize_t n = ::read(fd, out.data() + got, out.size() - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return failErrno(error, "cannot read " + shown);
-        if (n == 0) break;
-        got += size_t(n);
-        if (got > limit) return fail(error, "unexpected size of " + shown);
-    }
-    out.resize(got);
-    return true;
-}
 
 bool writeAll(int fd, const std::vector<uint8_t>& data) {
     size_t done = 0;
@@ -149,28 +126,25 @@ bool DirHandle::list(std::vector<std::string>& names, std::string* error) const 
 bool readDirFile(const DirHandle& dir, const std::string& name, size_t limit,
                  std::vector<uint8_t>& out, std::string* error) {
     const std::string shown = dir.pathOf(name);
-    Fd f(::openat(dir.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (f.fd < 0 && errno == ELOOP) return fail(error, shown + " is a link; it is not read");
-    if (f.fd < 0 && errno == ENOENT) return fail(error, "missing " + shown);
-    if (f.fd < 0) return failErrno(error, "cannot read " + shown);
-    return readOpened(f.fd, shown, limit, out, error);
+    const InputFile in = openInputFile(name.c_str(), Links::Refuse, dir.fd());
+    if (in.fd < 0 && in.error == ENOENT) return fail(error, "missing " + shown);
+    return readOpenedFile(in, shown, limit, out, error);
 }
 
 bool readUserFile(const std::string& path, size_t limit, std::vector<uint8_t>& out,
                   std::string* error) {
-    Fd f(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (f.fd < 0) return failErrno(error, "cannot read " + path);
-    return readOpened(f.fd, path, limit, out, error);
+    return readInputFile(path.c_str(), Links::Follow, limit, out, error);
 }
 
 bool writeUserFile(const std::string& path, const std::vector<uint8_t>& data, std::string* error) {
-    Fd f(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, FILE_MODE));
-    if (f.fd < 0) return failErrno(error, "cannot write " + path);
-    if (!writeAll(f.fd, data)) return failErrno(error, "cannot write " + path);
-    const int fd = f.fd;
-    f.fd = -1;
-    if (::close(fd) != 0) return failErrno(error, "cannot write " + path);
-    return true;
+    return writeOutputFile(path, data.data(), data.size(), error);
+}
+
+bool outsideDirectory(const DirHandle& dir, const std::string& path, const std::string& what,
+                      std::string* error) {
+    if (!isInsideDirectory(path, dir.fd())) return true;
+    return fail(error, what + " " + path + " would be written into the machine directory " +
+                           dir.path() + "; nothing was written");
 }
 
 bool commitFileSet(const DirHandle& dir, const std::vector<SavedFile>& files,

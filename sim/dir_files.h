@@ -44,6 +44,11 @@ bool readUserFile(const std::string& path, size_t limit, std::vector<uint8_t>& o
 // Writes a file the user names; the reason of a failure is in *error.
 bool writeUserFile(const std::string& path, const std::vector<uint8_t>& data, std::string* error);
 
+// False, with the reason, when path names an entry of dir: an output of the
+// tool (what: "the trace", "the image" ...) never lands on a machine.
+bool outsideDirectory(const DirHandle& dir, const std::string& path, const std::string& what,
+                      std::string* error);
+
 // One file of a save.
 struct SavedFile {
     std::string name;

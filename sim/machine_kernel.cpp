@@ -111,6 +111,9 @@ KernelCalls makeMachineKernel() {
     };
     k.flock = [](int, int) { return refuse(EBADF); };  // the machine lock belongs to SimOS
     k.mkdir = [](const char*, mode_t) { return refuse(EROFS); };
+    k.fstat = [](int, struct stat*) { return refuse(EBADF); };
+    k.unlink = [](const char*) { return refuse(EROFS); };
+    k.geteuid = []() -> uid_t { return 0; };
     return k;
 }
 }  // namespace

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "flash/lromup.h"
+#include "os/file_access.h"
 #include "os/os.h"
 #include "sim/dir_files.h"
 #include "sim/machine.h"
@@ -37,7 +38,7 @@ struct RunState {
     DirHandle handle;
     DirLock lock;  // taken when the updater asks for the machine
     std::string tracePath;
-    std::FILE* trace = nullptr;  // trace lines are streamed here as they happen
+    OutputFile trace;  // trace lines are streamed here as they happen
     MachineRecord record;
     std::unique_ptr<Machine> machine;
     uint64_t startNs = 0;  // the clock when the run began: runs are warm
@@ -71,8 +72,8 @@ int lockRunMachine() {
 
 OS* createRunHost() {
     auto* host = new SimOS(*g_run->machine);
-    host->setTracing(g_run->trace != nullptr);
-    host->streamTraceTo(g_run->trace);
+    host->setTracing(g_run->trace.isOpen());
+    host->streamTraceTo(g_run->trace.stream());
     host->setLockHook(lockRunMachine);
     return host;
 }
@@ -89,14 +90,7 @@ bool finishRun(const std::string& ending) {
     std::cout.flush();
     std::fflush(stdout);
     std::string problem;
-    if (run.trace) {
-        const bool written = std::fflush(run.trace) == 0 && !std::ferror(run.trace);
-        const int why = errno;
-        if (std::fclose(run.trace) != 0 || !written)
-            problem = "cannot write the trace to " + run.tracePath + ": " +
-                      std::strerror(written ? errno : why);
-        run.trace = nullptr;
-    }
+    if (run.trace.isOpen()) run.trace.commit(&problem);
     if (run.lock.held()) {
         Machine& m = *run.machine;
         run.record.savedRuns += 1;
@@ -156,10 +150,13 @@ int cmdRun(const ToolRequest& request) {
                           "): boot the other bank with 'lromup-sim reboot " + run.dir +
                           " --bank primary|backup'");
     if (!run.tracePath.empty()) {
-        run.trace = std::fopen(run.tracePath.c_str(), "w");
-        if (!run.trace)
-            return toolFailed("cannot write the trace to " + run.tracePath + ": " +
-                              std::strerror(errno));
+        // Checked before anything runs: the trace must not land on the
+        // machine or on a file the updater is given (it would replace it).
+        if (!outsideDirectory(run.handle, run.tracePath, "the trace", &error)) return toolFailed(error);
+        for (size_t a = i + 1; a < args.size(); ++a)
+            if (sameFile(run.tracePath, args[a]))
+                return toolFailed("the trace " + run.tracePath + " is " + args[a] + ", a file given to the updater");
+        if (!run.trace.open(run.tracePath, &error)) return toolFailed(error);
     }
     // A warm run: the chipset, the GPIO lines and the parts' WEL are as the
     // previous run left them (`reboot` power-cycles the machine).

@@ -27,6 +27,14 @@ std::string hexValue(uint32_t value, int digits) {
 
 }  // namespace
 
+// Writes an output of the tool, never into the machine directory.
+bool writeOutsideMachine(const std::string& dir, const std::string& path, const std::string& what,
+                         const std::vector<uint8_t>& bytes, std::string* error) {
+    DirHandle handle;
+    return handle.open(dir, false, error) && outsideDirectory(handle, path, what, error) &&
+           writeUserFile(path, bytes, error);
+}
+
 int cmdImage(const ToolRequest& request) {
     const std::vector<std::string>& args = request.operands;
     MachineRecord record;
@@ -35,7 +43,7 @@ int cmdImage(const ToolRequest& request) {
     if (!m) return toolFailed(error);
     std::vector<uint8_t> image = buildNewImage(*m, request.imageKind, request.seed);
     if (image.empty()) return toolFailed("image: this machine's flash part is too small for an image");
-    if (!writeUserFile(args[1], image, &error)) return toolFailed(error);
+    if (!writeOutsideMachine(args[0], args[1], "the image", image, &error)) return toolFailed(error);
     return SIM_TOOL_OK;
 }
 
@@ -91,7 +99,8 @@ int cmdRead(const ToolRequest& request) {
     std::string error;
     std::unique_ptr<Machine> m = loadMachineDir(args[0], record, &error);
     if (!m) return toolFailed(error);
-    if (!writeUserFile(args[2], m->bank(bank).array(), &error)) return toolFailed(error);
+    if (!writeOutsideMachine(args[0], args[2], "the bank's copy", m->bank(bank).array(), &error))
+        return toolFailed(error);
     return SIM_TOOL_OK;
 }
 

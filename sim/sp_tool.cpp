@@ -4,11 +4,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <memory>
 
 #include "flash/flashsp.h"
+#include "os/file_access.h"
 #include "os/os.h"
 #include "platform/platform.h"
 #include "sim/machine.h"
@@ -23,6 +23,9 @@
 
 namespace {
 
+// The file the service-processor procedures read, in the working directory.
+constexpr const char* SP_SOURCE_FILE = "LPCSPFW.BIN";
+
 // ---- One run of a procedure ------------------------------------------------------
 // The procedures end the process on failure, so what must happen after the run
 // (trace, saving the service processor) is reachable from an exit handler.
@@ -30,6 +33,7 @@ namespace {
 struct SpRun {
     std::string dir;
     std::string tracePath;
+    OutputFile trace;  // trace lines are streamed here as they happen
     MachineRecord record;
     std::unique_ptr<Machine> machine;
     std::unique_ptr<DirLock> lock;  // the machine directory's, for the whole run
@@ -38,16 +42,10 @@ struct SpRun {
 };
 SpRun* g_spRun = nullptr;
 
-void writeTrace(SimOS& host) {
-    if (g_spRun->tracePath.empty()) return;
-    if (!host.writeTrace(g_spRun->tracePath))
-        std::cerr << "lromup-sim: cannot write the trace to " << g_spRun->tracePath << "\n";
-    g_spRun->tracePath.clear();
-}
-
 OS* createSpHost() {
     auto* host = new SimOS(*g_spRun->machine);
-    host->setTracing(!g_spRun->tracePath.empty());
+    host->setTracing(g_spRun->trace.isOpen());
+    host->streamTraceTo(g_spRun->trace.stream());
     g_spRun->host = host;
     return host;
 }
@@ -55,31 +53,36 @@ OS* createSpHost() {
 void destroySpHost(OS* os) {
     auto* host = static_cast<SimOS*>(os);
     if (!host) return;
-    writeTrace(*host);
     if (g_spRun->host == host) g_spRun->host = nullptr;
     delete host;
 }
 
-bool finishSpRun() {
+// Closes the trace and saves the machine; a trace or machine that could not be
+// written is reported with how the procedure ended. False in that case.
+bool finishSpRun(const std::string& ending) {
     if (!g_spRun || g_spRun->finished) return true;
     g_spRun->finished = true;
     std::cout.flush();
     std::fflush(stdout);
-    if (g_spRun->host) writeTrace(*g_spRun->host);
+    std::string problem;
+    if (g_spRun->trace.isOpen()) g_spRun->trace.commit(&problem);
     // The run began at power-on, clock 0, and wrote neither BIOS bank.
     MachineRecord& r = g_spRun->record;
     r.lastRunNs = g_spRun->machine->clock().ns;
     r.lastErasedBytes = r.lastProgrammedBytes = r.lastStatusWrites = 0;
     r.lastSectorErases = r.lastBlockErases = 0;
     std::string error;
-    if (!saveMachineDir(g_spRun->dir, *g_spRun->machine, g_spRun->record, &error)) {
-        std::cerr << "lromup-sim: " << error << "\n";
-        return false;
-    }
-    return true;
+    if (!saveMachineDir(g_spRun->dir, *g_spRun->machine, g_spRun->record, &error))
+        problem += (problem.empty() ? "" : "; ") + ("the machine was not saved: " + error);
+    if (problem.empty()) return true;
+    std::cerr << "lromup-sim: " << ending << ", but " << problem << "\n";
+    return false;
 }
 
-void finishSpRunAtExit() { finishSpRun(); }
+// The procedure ended the process from deep inside (exit).
+void finishSpRunAtExit() {
+    if (!finishSpRun("the procedure ended the process")) _exit(SIM_TOOL_FAILED);
+}
 
 }  // namespace
 
@@ -107,6 +110,14 @@ int cmdSp(const ToolRequest& request) {
     if (!run->lock->held()) return toolFailed(error);
     run->machine = loadMachineDir(run->dir, run->record, &error);
     if (!run->machine) return toolFailed(error);
+    if (!run->tracePath.empty()) {
+        // Checked before anything runs, like run's trace.
+        if (!outsideDirectory(dir, run->tracePath, "the trace", &error)) return toolFailed(error);
+        if (sameFile(run->tracePath, SP_SOURCE_FILE))
+            return toolFailed("the trace " + run->tracePath + " is " + SP_SOURCE_FILE +
+                              ", the procedure's input");
+        if (!run->trace.open(run->tracePath, &error)) return toolFailed(error);
+    }
     Machine& m = *run->machine;
     m.serviceProcessor().faults = request.spFaults;
     m.powerOn();
@@ -119,7 +130,7 @@ int cmdSp(const ToolRequest& request) {
     const int status = flash ? FlashLPCSP(os, platform) : CompareServiceProcessorToSource(os, platform);
     delete platform;
     osDestroy(os);
-    const bool saved = finishSpRun();
+    const bool saved = finishSpRun("the procedure ended with status " + std::to_string(status & 0xFF));
     osSetHost(nullptr, nullptr);
     return saved ? status & 0xFF : SIM_TOOL_FAILED;
 }
@@ -127,9 +138,8 @@ int cmdSp(const ToolRequest& request) {
 int cmdSpImage(const ToolRequest& request) {
     const std::vector<std::string>& args = request.operands;
     const std::vector<uint8_t> image = spApplicationImage(request.seed);
-    std::ofstream out(args[0], std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
-    if (!out.flush()) return toolFailed("cannot write " + args[0]);
+    std::string error;
+    if (!writeUserFile(args[0], image, &error)) return toolFailed(error);
     return SIM_TOOL_OK;
 }
 

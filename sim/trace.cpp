@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "os/file_access.h"
+
 bool TraceEntry::operator==(const TraceEntry& o) const {
     if (kind != o.kind || address != o.address || size != o.size || value != o.value)
         return false;
@@ -52,16 +54,11 @@ std::string formatTraceEntry(const TraceEntry& e) {
 }
 
 bool writeTraceFile(const std::string& path, const std::vector<TraceEntry>& entries) {
-    std::FILE* f = std::fopen(path.c_str(), "w");
-    if (f == nullptr) return false;
-    bool ok = true;
+    OutputFile out;
+    if (!out.open(path, nullptr)) return false;
     for (const TraceEntry& e : entries) {
         const std::string line = formatTraceEntry(e);
-        if (std::fprintf(f, "%s\n", line.c_str()) < 0) {
-            ok = false;
-            break;
-        }
+        std::fprintf(out.stream(), "%s\n", line.c_str());
     }
-    if (std::fclose(f) != 0) ok = false;
-    return ok;
+    return out.commit(nullptr);
 }

@@ -56,7 +56,7 @@ TEST_F(SpChipsetTest, AByteNotTakenStopsTheSendAfterItsBoundAndRaisesAbort) {
     EXPECT_EQ(chipset->SetStatusByte(splpc::STS_SEMAPHORE), 0);
     board.os.clearTrace();
     EXPECT_EQ(chipset->SetDataByte(0x02), 0);
-    EXPECT_EQ(board.count(TraceKind::In, MBX_STATUS), splpc::PEER_TOOK_LAST_BYTE.reads);
+    EXPECT_EQ(board.count(TraceKind::In, MBX_STATUS), splpc::PEER_TOOK_LAST_BYTE.bound.spinPolls);
     EXPECT_EQ(board.count(TraceKind::Out, MBX_DATA), 0u);
     unsigned char packet[SP_PACKET_BUFFER] = {0x02, 0xF2, 0};
     EXPECT_EQ(chipset->SendServiceProcessorPacket(packet), 0);

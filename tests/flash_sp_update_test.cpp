@@ -2,6 +2,8 @@
 // simulated service processor: what ends up in its flash, what the user reads,
 // and how each fault of the service processor ends.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -64,14 +66,6 @@ TEST_F(SpUpdateTest, FullUpdateWritesTheApplicationAreaOnly) {
     EXPECT_NE(err.find("Service Processor Firmware Updated Successfully!\n\n\nResetting service processor...\n\n\n"),
               std::string::npos);
     EXPECT_EQ(occurrences(err, "An error occurred"), 0u);
-}
-
-TEST_F(SpUpdateTest, ALongerFileIsCutToTheApplicationArea) {
-    Bytes longer = image;
-    longer.resize(0x10000, 0x00);
-    board.writeFile("LPCSPFW.BIN", longer);
-    update();
-    expectWritten();
 }
 
 TEST_F(SpUpdateTest, AFailedRunStillResetsAndReleasesTheMailbox) {
@@ -142,10 +136,13 @@ TEST_F(SpUpdateTest, DamagedRepliesNeverEndInAFalseSuccess) {
 using SpExitTest = SpUpdateTest;
 
 TEST_F(SpExitTest, RefusalsAndFailuresEndWith255AndTheirMessage) {
+    enum Plant { File, Nothing, Fifo, Directory, Link };
     struct Case {
         const char* name;
         SpFaults faults;
-        int fileSize;  // -1: no file
+        Plant plant;
+        int fileSize;  // the image's first bytes, then zeros
+        int fill;      // -1: the image's bytes, else every byte this value
         const char* message;
     };
     SpFaults silent, held, eraseAlways, blockError;
@@ -155,25 +152,86 @@ TEST_F(SpExitTest, RefusalsAndFailuresEndWith255AndTheirMessage) {
     blockError.blockError = true;
     blockError.blockErrorAt = 0xFFFF;
     const Case cases[] = {
-        {"silent kernel", silent, 0xC000, "LPC Interface not flashable\n"},
-        {"semaphore held", held, 0xC000, "LPC Interface not flashable\n"},
-        {"no file", {}, -1, "Error opening LPCSPFW.BIN\n"},
-        {"empty file", {}, 0, "Error opening LPCSPFW.BIN\n"},
-        {"short file", {}, 0xBFFF, "Error reading LPCSPFW.BIN\n"},
-        {"erase fails", eraseAlways, 0xC000,
+        {"silent kernel", silent, File, 0xC000, -1, "LPC Interface not flashable\n"},
+        {"semaphore held", held, File, 0xC000, -1,
+         "semaphore \\(port 0x2B4 bit 7\\) could not be claimed within 100 ms \\(status 0x80: held "
+         "by another agent\\).\nLPC Interface not flashable\n"},
+        {"no file", {}, Nothing, 0, -1, "Error opening LPCSPFW.BIN\ncannot read LPCSPFW.BIN: No such file"},
+        {"empty file", {}, File, 0, -1, "Error opening LPCSPFW.BIN\n"},
+        {"short file", {}, File, 0xBFFF, -1, "Error reading LPCSPFW.BIN\nLPCSPFW.BIN holds 0xBFFF bytes"},
+        {"longer file", {}, File, 0x10000, -1, "Error reading LPCSPFW.BIN\nLPCSPFW.BIN holds 0x10000 bytes; "
+         "a service-processor application is 0xC000 bytes. Nothing was written.\n$"},
+        {"sparse zeros", {}, File, 0xC000, 0x00, "LPCSPFW.BIN holds only bytes of 0x00"},
+        {"erased", {}, File, 0xC000, 0xFF, "LPCSPFW.BIN holds only bytes of 0xFF"},
+        {"fifo", {}, Fifo, 0, -1, "Error opening LPCSPFW.BIN\nLPCSPFW.BIN is a FIFO, not a regular file"},
+        {"directory", {}, Directory, 0, -1, "LPCSPFW.BIN is a directory, not a regular file"},
+        {"link", {}, Link, 0, -1, "LPCSPFW.BIN is a symbolic link, not a regular file"},
+        {"erase fails", eraseAlways, File, 0xC000, -1,
          "(An error occurred during the erase process, retrying....*){5}Failed\n$"},
-        {"block fails", blockError, 0xC000,
+        {"block fails", blockError, File, 0xC000, -1,
          "Service Processor Firmware Update Failed.\n\n\nResetting service processor...\n\n\nFailed\n$"},
     };
+    board.writeFile("victim", image);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::remove("LPCSPFW.BIN");
-        if (c.fileSize >= 0) board.writeFile("LPCSPFW.BIN", Bytes(image.begin(), image.begin() + c.fileSize));
+        ASSERT_EQ(std::system("rm -rf LPCSPFW.BIN"), 0);
+        Bytes file(size_t(c.fileSize), 0x00);
+        for (int i = 0; i < c.fileSize; ++i) file[size_t(i)] = c.fill >= 0 ? uint8_t(c.fill) : i < 0xC000 ? image[size_t(i)] : 0;
+        if (c.plant == File) board.writeFile("LPCSPFW.BIN", file);
+        const int planted = c.plant == Fifo        ? mkfifo("LPCSPFW.BIN", 0600)
+                            : c.plant == Directory ? mkdir("LPCSPFW.BIN", 0700)
+                            : c.plant == Link      ? symlink("victim", "LPCSPFW.BIN")
+                                                   : 0;
+        EXPECT_EQ(planted, 0);
         board.sp().faults = c.faults;
         board.sp().powerOn();
         EXPECT_EXIT(FlashLPCSP(&board.os, &board.platform), ::testing::ExitedWithCode(255),
                     c.message);
     }
+}
+
+// A service processor that never lets go of the mailbox, or never takes the
+// release: each wait gives up within its bound of virtual time, says on which
+// port and for what, and the destructor tries again only a release that did
+// not complete.
+TEST_F(SpExitTest, SemaphoreWaitsEndWithinTheirBound) {
+    constexpr uint64_t BOUND_NS = (splpc::SEMAPHORE_MS + splpc::PEER_TAKES_BYTE.bound.timeoutMs + 2) * 1000000ull;
+    constexpr uint64_t SEMAPHORE_HELD_RUN_NS = 1000000000ull;  // 1 s, as the README says
+    Machine& m = board.machine;
+    board.sp().faults.semaphoreHeld = true;
+    board.sp().powerOn();
+    testing::internal::CaptureStderr();
+    uint64_t start = m.clock().ns;
+    {
+        // The claim gives up, the profile cannot be read, the reset follows
+        // and the kernel does not answer without the mailbox: as FlashLPCSP.
+        SPLPCChipset chipset(&board.os, &board.platform);
+        EXPECT_EQ(chipset.identify(), 0);
+        EXPECT_EQ(WeOwnLpcSemaphore, 0);  // nothing for the destructor to release
+    }
+    EXPECT_LE(m.clock().ns - start, SEMAPHORE_HELD_RUN_NS);
+    EXPECT_EQ(m.portRead(splpc::MBX_STATUS, 1) & (splpc::STS_IBF | splpc::STS_ABORT), 0u);
+
+    board.sp().faults.semaphoreHeld = false;
+    board.sp().powerOn();
+    SPLPCChipset chipset(&board.os, &board.platform);
+    ASSERT_EQ(WeOwnLpcSemaphore, 1);
+    // Held in reset, the service processor takes nothing, the release included.
+    board.os.outportByte(spsim::CTL_84E, spsim::CTL_PROGRAMMING);
+    board.os.outportByte(spsim::CTL_84B, 0x00);
+    board.os.outportByte(spsim::CTL_84B, spsim::CTL_LATCH_STROBE);
+    board.os.outportByte(splpc::MBX_STATUS, splpc::STS_SEMAPHORE);
+    start = m.clock().ns;
+    EXPECT_EQ(chipset.ClaimSemaphore(false, false), 0);
+    EXPECT_LE(m.clock().ns - start, BOUND_NS);
+    EXPECT_EQ(WeOwnLpcSemaphore, 1);  // not released: the destructor tries once more
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("could not be claimed within 100 ms (status 0x80: held by another agent)."),
+              std::string::npos) << err;
+    EXPECT_NE(err.find("could not be released within 100 ms (status 0x02; waited in vain at port "
+                       "0x2B4 for the service processor to take the byte written)."),
+              std::string::npos) << err;
+    WeOwnLpcSemaphore = 0;
 }
 
 // ---- Compare ----
@@ -225,7 +283,8 @@ TEST_F(SpCompareTest, AMissingSourceFileIsReportedWithoutTouchingTheMailbox) {
     std::remove("LPCSPFW.BIN");
     board.os.setTracing(true);
     EXPECT_EQ(compare(1), "Enter compare function!!\nVerifying the ROM against LPCSPFW.BIN\n"
-                          "Compare failed.  Could not open source service processor file.\n");
+                          "Compare failed.  Could not open source service processor file.\n"
+                          "cannot read LPCSPFW.BIN: No such file or directory\n");
     EXPECT_TRUE(board.os.trace().empty());
 }
 

@@ -120,12 +120,12 @@ TEST_F(Switches, EachArgumentListEndsWithItsStatusTextAndSettings) {
         // An output that is a link, or a directory, is refused before anything else.
         {{"/info", "/dump", dir}, 12, "", MODE_INFO, 0, false,
          "/dump " + dir + ": the file cannot be written safely\n" + dir +
-             " exists and is not a regular file: File exists; name a regular file in a "
-             "directory you may write\n"},
+             " is a directory, not a regular file; nothing was written to it; name a regular "
+             "file in a directory you may write\n"},
         {{"/x", "/report", dir + "/link"}, 12, "", 0, 0, false,
          "/report " + dir + "/link: the file cannot be written safely\n" + dir +
-             "/link is a symbolic link: Too many levels of symbolic links; name a regular file "
-             "in a directory you may write\n"},
+             "/link is a symbolic link, not a regular file; nothing was written to it; name a "
+             "regular file in a directory you may write\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));

@@ -228,6 +228,54 @@ TEST_F(FlashProcedures, DumpWritesTheFirstEightMegabytesOrFailsBeforeTheChipset)
               "Open output file failed.  Could not open output BIOS file.\n");
 }
 
+// The diagnostic files are written in the working directory, often a shared
+// one: a link, FIFO or directory planted under a name is refused with the
+// reason, without blocking, and the file it points at stays as it was.
+TEST_F(FlashProcedures, DiagnosticFilesNeverGoThroughALinkOrIntoASpecialFile) {
+    using Procedure = int (*)(OS*, Platform*);
+    const struct {
+        const char* name;
+        Procedure run;
+    } writers[] = {{"flash_read.rom", ReadBiosToFile},
+                   {"Flash _dump.rom", DumpBiosToFile},
+                   {"P2lurra_flash_erase.rom", EraseBiosToFile},
+                   {"ROM.ERR", CompareBiosToSource}};
+    const struct {
+        const char* kind;
+        int (*plant)(const char* name);
+    } plants[] = {{"symbolic link", [](const char* n) { return symlink("victim", n); }},
+                  {"FIFO", [](const char* n) { return mkfifo(n, 0600); }},
+                  {"directory", [](const char* n) { return mkdir(n, 0700); }}};
+    Log log;
+    log.flash.assign(0x1400000, 0x5A);
+    Bytes reference(0x1000000, 0x00);  // differs at once: ROM.ERR is due
+    std::ofstream("BIOS.ROM", std::ios::binary).write(reinterpret_cast<char*>(reference.data()), 16);
+    const Bytes victim = writeFile("victim", 0x100);
+    RecordingPlatform platform(log, {});
+    for (const auto& w : writers) {
+        for (const auto& p : plants) {
+            SCOPED_TRACE(std::string(w.name) + " as a " + p.kind);
+            ASSERT_EQ(p.plant(w.name), 0);
+            testing::internal::CaptureStdout();
+            testing::internal::CaptureStderr();
+            EXPECT_EQ(w.run(nullptr, &platform), 1);
+            testing::internal::GetCapturedStdout();
+            const std::string err = testing::internal::GetCapturedStderr();
+            EXPECT_NE(err.find(std::string(w.name) + " is a " + p.kind + ", not a regular file"),
+                      std::string::npos) << err;
+            std::ifstream in("victim", std::ios::binary);
+            EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), victim);
+            ASSERT_EQ(std::system((std::string("rm -rf '") + w.name + "'").c_str()), 0);
+        }
+    }
+    // The reference is read only when it is a regular file, never blocking.
+    std::remove("BIOS.ROM");
+    ASSERT_EQ(mkfifo("BIOS.ROM", 0600), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(CompareBiosToSource(nullptr, &platform), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "BIOS.ROM is a FIFO, not a regular file\n");
+}
+
 TEST_F(FlashProcedures, CompareStopsAtTheFirstDifferentWord) {
     Log log;
     log.flash.assign(0x1400000, 0x5A);

@@ -4,6 +4,7 @@
 #pragma once
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -22,6 +23,9 @@ struct FakeKernel {
     int ioplErrno = 0, iopermErrno = 0;                          // non-zero: refuse
     int createErrno = 0, flockErrno = 0;                         // non-zero: refuse
     bool noLockDirectory = false;                                // until mkdir makes it
+    bool noLockFile = false;                                     // until created
+    mode_t lockMode = S_IFREG | 0600;                            // the lock file as fstat sees it
+    uid_t lockUid = 0, euid = 0;
     unsigned long peeks = 0;                                     // byte reads (not logged)
     std::map<unsigned short, unsigned int> ports;                // last value written
     std::map<unsigned int, std::vector<unsigned char>> windows;  // base -> backing
@@ -112,10 +116,14 @@ inline const KernelCalls& fakeKernel() {
         k.poke32 = [](volatile void* address, unsigned int value) { poke("poke32 %#lx %#lx", address, value); };
         k.usleep = [](unsigned int microseconds) { return answer(fmt("usleep %lu", microseconds), 0); };
         k.openMode = [](const char* path, int flags, mode_t mode) {
-            const bool safe = (flags & O_NOFOLLOW) && (flags & O_CREAT) && (flags & O_CLOEXEC);
-            return answer(std::string("create ") + path + fmt(" %#lo", mode) +
+            const bool safe = (flags & O_NOFOLLOW) && (flags & O_NONBLOCK) && (flags & O_CLOEXEC);
+            const bool create = flags & O_CREAT;
+            const bool missing = fake.noLockDirectory || (fake.noLockFile && !create);
+            if (create && !fake.noLockDirectory) fake.noLockFile = false;
+            return answer((create ? std::string("create ") + path + fmt(" %#lo", mode)
+                                  : std::string("open ") + path) +
                               (safe ? "" : " follows-links"),
-                          fake.noLockDirectory ? ENOENT : fake.createErrno, 9);
+                          missing ? ENOENT : fake.createErrno, 9);
         };
         k.flock = [](int fd, int operation) {
             return answer(fmt("flock %lu %#lx", fd, operation), fake.flockErrno);
@@ -124,6 +132,20 @@ inline const KernelCalls& fakeKernel() {
             if (std::string(path) == "/run/lock") fake.noLockDirectory = false;
             return answer(std::string("mkdir ") + path + fmt(" %#lo", mode), 0);
         };
+        k.fstat = [](int fd, struct stat* info) {
+            *info = {};
+            info->st_mode = fake.lockMode;
+            info->st_uid = fake.lockUid;
+            info->st_ino = 1;
+            return answer(fmt("fstat %lu", fd), 0);
+        };
+        k.unlink = [](const char* path) {
+            fake.lockMode = S_IFREG | 0600;  // what root creates next
+            fake.lockUid = 0;
+            fake.noLockFile = true;
+            return answer(std::string("unlink ") + path, 0);
+        };
+        k.geteuid = []() { return fake.euid; };
         return k;
     }();
     return calls;

@@ -9,7 +9,15 @@
 namespace {
 
 const std::string CREATE = "create /run/lock/lromup.lock 0600";
+const std::string OPEN = "open /run/lock/lromup.lock";
 const std::string FLOCK = fmt("flock 9 %#lx", LOCK_EX | LOCK_NB);
+// Opened, a regular file, locked, and still the file the name gives.
+const Log LOCKED = {CREATE, "fstat 9", FLOCK, OPEN, "fstat 9", "close 9"};
+
+Log operator+(Log a, const Log& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 
 TEST(MachineLock, TakenOnceWithoutWaitingAndGivenBackWithTheHost) {
     resetFake();
@@ -17,17 +25,51 @@ TEST(MachineLock, TakenOnceWithoutWaitingAndGivenBackWithTheHost) {
         LinOS os(fakeKernel());
         EXPECT_EQ(os.lockMachine(), OS_LOCK_TAKEN);
         EXPECT_EQ(os.lockMachine(), OS_LOCK_TAKEN);  // already ours: no second lock file
-        EXPECT_EQ(fake.log, (Log{CREATE, FLOCK}));
+        EXPECT_EQ(fake.log, LOCKED);
     }
     EXPECT_EQ(fake.log.back(), "close 9");
+}
 
-    // A system without a lock directory gets one, root's only, and the lock.
-    resetFake();
-    fake.noLockDirectory = true;
-    {
-        LinOS os(fakeKernel());
-        EXPECT_EQ(os.lockMachine(), OS_LOCK_TAKEN);
-        EXPECT_EQ(fake.log, (Log{CREATE, "mkdir /run 0755", "mkdir /run/lock 0755", CREATE, FLOCK}));
+// What the lock file is, who owns it, and who runs: only a regular file root
+// owns alone is kept; only root creates one (and the directory).
+TEST(MachineLock, OnlyARootOwnedRegularFileIsTheLock) {
+    const std::string REPLACE = "unlink /run/lock/lromup.lock";
+    struct Case {
+        const char* name;
+        uid_t euid, lockUid;
+        mode_t lockMode;
+        bool noDirectory, noFile;
+        int result, error;
+        Log log;
+    } const cases[] = {
+        {"no lock directory", 0, 0, S_IFREG | 0600, true, true, OS_LOCK_TAKEN, 0,
+         Log{CREATE, "mkdir /run 0755", "mkdir /run/lock 0755"} + LOCKED},
+        {"another user's file", 0, 1000, S_IFREG | 0600, false, false, OS_LOCK_TAKEN, 0,
+         Log{CREATE, "fstat 9", FLOCK, OPEN, "fstat 9", "close 9", REPLACE, "close 9"} + LOCKED},
+        {"open to others", 0, 0, S_IFREG | 0666, false, false, OS_LOCK_TAKEN, 0,
+         Log{CREATE, "fstat 9", FLOCK, OPEN, "fstat 9", "close 9", REPLACE, "close 9"} + LOCKED},
+        {"a FIFO", 0, 0, S_IFIFO | 0600, false, false, OS_LOCK_FAILED, 0, {CREATE, "fstat 9", "close 9"}},
+        {"unprivileged, no file", 1000, 0, S_IFREG | 0600, false, true, OS_LOCK_FAILED, EACCES, {OPEN}},
+        {"unprivileged, no directory", 1000, 0, S_IFREG | 0600, true, true, OS_LOCK_FAILED, EACCES, {OPEN}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        resetFake();
+        fake.euid = c.euid;
+        fake.lockUid = c.lockUid;
+        fake.lockMode = c.lockMode;
+        fake.noLockDirectory = c.noDirectory;
+        fake.noLockFile = c.noFile;
+        testing::internal::CaptureStderr();
+        {
+            LinOS os(fakeKernel());
+            EXPECT_EQ(os.lockMachine(), c.result);
+            const int why = errno;
+            EXPECT_EQ(c.result == OS_LOCK_TAKEN ? 0 : why, c.error);
+            EXPECT_EQ(fake.log, c.log);
+        }
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err.empty(), S_ISREG(c.lockMode)) << err;
     }
 }
 
@@ -36,8 +78,8 @@ TEST(MachineLock, HeldElsewhereIsBusyAnUnusableLockFileIsAFailure) {
         int createErrno, flockErrno, result;
         Log log;
     } const cases[] = {
-        {0, EWOULDBLOCK, OS_LOCK_BUSY, {CREATE, FLOCK, "close 9"}},
-        {0, ENOLCK, OS_LOCK_FAILED, {CREATE, FLOCK, "close 9"}},
+        {0, EWOULDBLOCK, OS_LOCK_BUSY, {CREATE, "fstat 9", FLOCK, "close 9"}},
+        {0, ENOLCK, OS_LOCK_FAILED, {CREATE, "fstat 9", FLOCK, "close 9"}},
         {ELOOP, 0, OS_LOCK_FAILED, {CREATE}},  // a link planted in place of the file
     };
     for (const Case& c : cases) {
