@@ -136,10 +136,8 @@ int CompareServiceProcessorToSource(OS* os, Platform* platform) {
                     DUMP_FILE);
         std::fflush(stdout);
         if (!writeOutputFile(DUMP_FILE, flash.get(), SP_APP_SIZE, &why)) std::printf("%s\n", why.c_str());
-        source.reset();  // the source is closed before the chipset releases the mailbox
         return 1;
     }
     std::printf("OK. Contents Match.\n");
-    source.reset();
     return 0;
 }

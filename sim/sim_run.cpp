@@ -153,9 +153,10 @@ int cmdRun(const ToolRequest& request) {
         // Checked before anything runs: the trace must not land on the
         // machine or on a file the updater is given (it would replace it).
         if (!outsideDirectory(run.handle, run.tracePath, "the trace", &error)) return toolFailed(error);
-        for (size_t a = i + 1; a < args.size(); ++a)
-            if (sameFile(run.tracePath, args[a]))
-                return toolFailed("the trace " + run.tracePath + " is " + args[a] + ", a file given to the updater");
+        for (const std::string& arg : request.updaterArgs)
+            if (sameFile(run.tracePath, arg))
+                return toolFailed("the trace " + run.tracePath + " is " + arg +
+                                  ", a file given to the updater");
         if (!run.trace.open(run.tracePath, &error)) return toolFailed(error);
     }
     // A warm run: the chipset, the GPIO lines and the parts' WEL are as the
