@@ -227,3 +227,10 @@ void DirLock::release() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
 }
+
+bool writeOutsideMachine(const std::string& dir, const std::string& path, const std::string& what,
+                         const std::vector<uint8_t>& bytes, std::string* error) {
+    DirHandle handle;
+    return handle.open(dir, false, error) && outsideDirectory(handle, path, what, error) &&
+           writeUserFile(path, bytes, error);
+}

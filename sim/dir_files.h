@@ -48,6 +48,10 @@ bool writeUserFile(const std::string& path, const std::vector<uint8_t>& data, st
 // tool (what: "the trace", "the image" ...) never lands on a machine.
 bool outsideDirectory(const DirHandle& dir, const std::string& path, const std::string& what,
                       std::string* error);
+// Writes an output of the tool (image, bank copy) to path, never into the
+// machine directory dir.
+bool writeOutsideMachine(const std::string& dir, const std::string& path, const std::string& what,
+                         const std::vector<uint8_t>& bytes, std::string* error);
 
 // One file of a save.
 struct SavedFile {

@@ -27,14 +27,6 @@ std::string hexValue(uint32_t value, int digits) {
 
 }  // namespace
 
-// Writes an output of the tool, never into the machine directory.
-bool writeOutsideMachine(const std::string& dir, const std::string& path, const std::string& what,
-                         const std::vector<uint8_t>& bytes, std::string* error) {
-    DirHandle handle;
-    return handle.open(dir, false, error) && outsideDirectory(handle, path, what, error) &&
-           writeUserFile(path, bytes, error);
-}
-
 int cmdImage(const ToolRequest& request) {
     const std::vector<std::string>& args = request.operands;
     MachineRecord record;
