@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <memory>
 
-#include "sim/board_image.h"
-#include "sim/board_regs.h"
-#include "sim/machine.h"
-#include "sim/simos.h"
-#include "sim/spi_regs.h"
+#include "sim/board/board_image.h"
+#include "sim/board/board_regs.h"
+#include "sim/board/machine.h"
+#include "sim/board/spi_regs.h"
+#include "sim/host/simos.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include "flash/flashsp.h"
 #include "platform/x86qm.h"
-#include "sim/machine.h"
-#include "sim/simos.h"
+#include "sim/board/machine.h"
+#include "sim/host/simos.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "chipset_rig.h"
-#include "sim/spi_regs.h"
+#include "sim/board/spi_regs.h"
 
 namespace {
 constexpr uint32_t GROUP = 0x10000;

@@ -2,7 +2,7 @@
 // locked or not, and a status register that could not be read is locked.
 #include "chipset/flash_guards.h"
 #include "chipset_rig.h"
-#include "sim/spi_regs.h"
+#include "sim/board/spi_regs.h"
 
 TEST(FlashGuards, OpenedGuardsEndAsFoundOrLockedWhenTheStatusWasUnknown) {
     struct Row { const char* what; bool foundOpen; bool firmwareMenuWithoutReadStatus;

@@ -2,7 +2,7 @@
 // clear looks at that part's protection bits, writes the status register only
 // when one is set, and leaves the part open for the erase and program.
 #include "chipset_rig.h"
-#include "sim/spi_regs.h"
+#include "sim/board/spi_regs.h"
 
 namespace {
 constexpr uint32_t TOP_BLOCK_BELOW_2M = 0x1FF000;  // inside every part, protected by all-BP

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "chipset_rig.h"
-#include "sim/spi_regs.h"
+#include "sim/board/spi_regs.h"
 
 namespace {
 

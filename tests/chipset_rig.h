@@ -8,8 +8,8 @@
 
 #include "chipset/ich10spi.h"
 #include "flash/settings.h"
-#include "sim/machine.h"
-#include "sim/simos.h"
+#include "sim/board/machine.h"
+#include "sim/host/simos.h"
 
 constexpr uint32_t SPI_BLOCK_BASE = 0xFED1F800;        // root-complex base 0xFED1C000 + 0x3800
 constexpr uint32_t SSFS_ADDR = SPI_BLOCK_BASE + 0x90;  // SSFS; SSFC is the three bytes above it

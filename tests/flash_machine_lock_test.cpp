@@ -9,8 +9,8 @@
 
 #include "flash/lromup.h"
 #include "flash/machine_lock.h"
-#include "sim/board_image.h"
-#include "sim/simos.h"
+#include "sim/board/board_image.h"
+#include "sim/host/simos.h"
 
 namespace {
 

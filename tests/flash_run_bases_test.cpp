@@ -9,8 +9,8 @@
 
 #include "flash/exit_status.h"
 #include "flash/lromup.h"
-#include "sim/board_image.h"
-#include "sim/simos.h"
+#include "sim/board/board_image.h"
+#include "sim/host/simos.h"
 
 namespace {
 

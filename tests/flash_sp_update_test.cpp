@@ -11,7 +11,7 @@
 
 #include "chipset/splpc.h"
 #include "flash/flashsp.h"
-#include "sim/service_processor.h"
+#include "sim/board/service_processor.h"
 #include "sp_rig.h"
 
 namespace {

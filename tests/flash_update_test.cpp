@@ -13,8 +13,8 @@
 #include "flash/dump.h"
 #include "flash/flashbios.h"
 #include "platform/platform.h"
-#include "sim/board_image.h"
-#include "sim/simos.h"
+#include "sim/board/board_image.h"
+#include "sim/host/simos.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "os_device_fake.h"
-#include "sim/machine_kernel.h"
-#include "sim/simos.h"
+#include "sim/host/machine_kernel.h"
+#include "sim/host/simos.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "platform/x86qm.h"
-#include "sim/machine.h"
-#include "sim/simos.h"
+#include "sim/board/machine.h"
+#include "sim/host/simos.h"
 
 struct SimBoard {
     explicit SimBoard(uint32_t hostBridgeId = HOST_BRIDGE_ID_PCH,

@@ -9,9 +9,9 @@
 #include <memory>
 
 #include "platform/identity_source.h"
-#include "sim/board_image.h"
-#include "sim/machine.h"
-#include "sim/simos.h"
+#include "sim/board/board_image.h"
+#include "sim/board/machine.h"
+#include "sim/host/simos.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "platform/vpd.h"
 #include "platform/x86qm.h"
 #include "platform_board.h"
-#include "sim/board_image.h"
+#include "sim/board/board_image.h"
 
 namespace {
 

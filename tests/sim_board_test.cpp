@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "platform/vpd.h"
-#include "sim/board_image.h"
-#include "sim/models.h"
-#include "sim/smbios_builder.h"
-#include "sim/machine.h"
-#include "sim/machine_dir.h"
-#include "sim/tool_options.h"
-#include "sim/tool_report.h"
+#include "sim/board/board_image.h"
+#include "sim/board/machine.h"
+#include "sim/board/models.h"
+#include "sim/board/smbios_builder.h"
+#include "sim/store/machine_dir.h"
+#include "sim/tool/options.h"
+#include "sim/tool/report.h"
 
 namespace {
 

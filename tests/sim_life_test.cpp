@@ -21,11 +21,11 @@
 
 #include "flash/lromup.h"
 #include "os/os.h"
-#include "sim/bank_firmware.h"
-#include "sim/board_image.h"
-#include "sim/machine.h"
-#include "sim/simos.h"
-#include "sim/smbios_builder.h"
+#include "sim/board/bank_firmware.h"
+#include "sim/board/board_image.h"
+#include "sim/board/machine.h"
+#include "sim/board/smbios_builder.h"
+#include "sim/host/simos.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "sim/machine.h"
-#include "sim/simos.h"
-#include "sim/spi_regs.h"
+#include "sim/board/machine.h"
+#include "sim/board/spi_regs.h"
+#include "sim/host/simos.h"
 
 namespace {
 

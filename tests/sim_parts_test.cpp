@@ -5,8 +5,8 @@
 
 #include <algorithm>
 
-#include "sim/machine.h"
-#include "sim/spi_regs.h"
+#include "sim/board/machine.h"
+#include "sim/board/spi_regs.h"
 
 namespace {
 // One selection on the part's bus.

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "sim/spi_controller.h"
-#include "sim/spi_regs.h"
+#include "sim/board/spi_controller.h"
+#include "sim/board/spi_regs.h"
 
 using namespace simspi;
 

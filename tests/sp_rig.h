@@ -14,9 +14,9 @@
 #include "chipset/splpc_regs.h"
 #include "os/os.h"
 #include "platform/x86qm.h"
-#include "sim/machine.h"
-#include "sim/simos.h"
-#include "sim/sp_regs.h"
+#include "sim/board/machine.h"
+#include "sim/board/sp_regs.h"
+#include "sim/host/simos.h"
 
 struct SpBoard {
     explicit SpBoard(const SpFaults& faults = SpFaults()) : machine(BoardConfig{}), os(machine), platform(&os) {
