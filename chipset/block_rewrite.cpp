@@ -161,7 +161,6 @@ int ich10spiChipset::workBlock(int index, BlockWork work, bool groupErased, cons
     }
     const s_FlashBlock& block = blocks[index];
     written->push_back(index);
-    ++stats.programmedBlocks;
     int result = 0;
     if (work == BlockWork::EraseAndProgram) {
         if (!groupErased) result = eraseBlock(block.address);  // clears the protection first
@@ -173,7 +172,9 @@ int ich10spiChipset::workBlock(int index, BlockWork work, bool groupErased, cons
         result = DisableBlockProtection();
         if (result != 0) return result;
     }
-    return programChunks(block.address, wanted, held);
+    result = programChunks(block.address, wanted, held);
+    if (result == 0) ++stats.programmedBlocks;
+    return result;
 }
 
 // Reads back every block the range changed and compares it with the data. A

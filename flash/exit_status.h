@@ -8,7 +8,7 @@ constexpr int EXIT_NOTHING_TO_WRITE = 6;    // the update would write no block a
 constexpr int EXIT_IMAGE_CANNOT_BOOT = 7;   // all one byte value, or a blank reset vector
 // 8: the machine's identity cannot be carried (IDENTITY_LOST, platform/vpd.h).
 constexpr int EXIT_NOT_FAMILY_IMAGE = 9;    // no trailer/VPD block to carry the identity into, or another family's BIOS
-constexpr int EXIT_BAD_CHIPSET_BASE = 10;   // a GPIO, SMBus or RCBA base that is 0, all ones or out of range
+constexpr int EXIT_BAD_CHIPSET_BASE = 10;   // a GPIO or RCBA base that is 0, all ones or out of range (h8init refuses a bad SMBus base)
 constexpr int EXIT_VERIFY_DIFFERS = 11;     // /verify: the bank differs from what the image would write
 constexpr int EXIT_OUTPUT_REFUSED = 12;     // /dump or /report: the output file cannot be written safely
 constexpr int EXIT_MACHINE_LOCKED = 75;     // another updater holds the machine lock

@@ -188,6 +188,9 @@ void noteEarlyExit(int status) { earlyExitStatus = status; }
 int finishRunReport(int status) {
     reportPending = false;
     if (REPORT_FNAME[0] == '\0') return status;
+    // A refusal whose own text has no explanation line still says how it ended.
+    if (status != 0 && facts.message.empty())
+        facts.message = "the run ended with status " + std::to_string(status & 0xFF);
     const std::string text = reportJson(status).dump(2) + "\n";
     std::string why;
     if (!writeOutputFile(REPORT_FNAME, text.data(), text.size(), &why)) {

@@ -183,6 +183,7 @@ int checkImage(OS* os, Platform* platform, const Chipset* probe, const BankUpdat
     // Found before the bank is switched: the update would end with it at once.
     if (probe == nullptr) {
         std::cerr << "Flash chipset could not be identified" << std::endl;
+        runFacts().message = "Flash chipset could not be identified";
         return EXIT_NO_CHIPSET;
     }
     // No range known: the update reports that with its own message.
