@@ -139,12 +139,6 @@ flash_unchanged() {
     cmp -s "$VM_FIRMWARE" "$VM_WORK/$1.flash" || fail "$1: the firmware flash file changed"
 }
 
-# What every mode prints when the chipset gives no flash part identity.
-NO_FLASH_ID=('out: Chipset ID incorrect! 00 00 00' 'out: ')
-# The SPI controller of a machine without the LPC bridge: all ones, so its
-# opcode menu reads back as locked and without a read-identity entry.
-NO_ID_MENU='err: The SPI controller'"'"'s opcode menu has no read identity entry (opcode 0x9F) and the firmware has locked it against changes; the cycle was not started'
-
 # expect_both LABEL STATUS [LINE...]: expect for the commands labelled LABEL
 # (the installed lromup) and LABEL32 (the 32-bit rescue build, when built).
 expect_both() {
