@@ -47,7 +47,7 @@ for row in MX25L1606E:moro320:i320.bin W25Q16BV:moro320:i320.bin MX25L3205D:moro
         "") runs=("61 /plat" "4 /p short.bin" "$((fits ? 7 : 249)) /p erased.bin"
                   "$((fits ? 9 : 249)) /bb volume.bin" "0 /chg" "0 /lockEEP /unlockEEP" "61") ;;
         --ble) runs=("$((fits ? 248 : 249)) /bb $image") ;;
-        *) runs=("$((fits ? 250 : 249)) /p $image") ;;
+        *) runs=("$((fits ? 250 : 249)) /bb $image") ;;
         esac
         for run in "${runs[@]}"; do
             read -r want args <<<"$run"
