@@ -9,8 +9,7 @@ set -u
 LROMUP=$1 BUILD=$2
 . "$(dirname "$0")/lib_e2e.sh"
 
-"$SIM" new img310 >/dev/null && "$SIM" image img310 i310.bin >/dev/null
-"$SIM" new img320 --model moro320 >/dev/null && "$SIM" image img320 i320.bin >/dev/null
+images 310 320
 
 # A hardware cycle that never completes: the first erase or program gives up
 # with a message naming it, for the primary and (naming the bank) the backup.

@@ -16,7 +16,7 @@ guarded() {
 }
 
 # Updates: the part written ends locked, the other as found, BIOSWE cleared.
-"$SIM" new img320 --model moro320 >/dev/null && "$SIM" image img320 i320.bin >/dev/null
+images 310 320
 machine d320 moro320
 run_sim d320 -- /p i320.bin /bb i320.bin
 expect_status 0
@@ -27,7 +27,6 @@ guarded d320 0xBC active_bank=backup
 # both status registers, the line and BIOSWE end as the machine was made,
 # the banks untouched (and, for the locked setups, the boot bank as found).
 # The AT26DF321 takes global protect/unprotect.
-"$SIM" new img310 >/dev/null && "$SIM" image img310 i310.bin >/dev/null
 head -c $((0x1FFFFF)) i310.bin >short.bin
 { head -c 16 /dev/zero | tr '\0' '\377'; printf '\331\124'
   head -c $((0x200000 - 18)) /dev/zero | tr '\0' '\377'; } >erased.bin

@@ -9,7 +9,7 @@ set -u
 LROMUP=$1 BUILD=$2
 . "$(dirname "$0")/lib_e2e.sh"
 
-"$SIM" new img310 >/dev/null && "$SIM" image img310 i310.bin >/dev/null
+images 310
 
 # The cut point: the last operation of a boot-block update, which programs the
 # sector that holds the trailer (counted from a whole run on a twin machine:

@@ -8,8 +8,7 @@ set -u
 LROMUP=$1 BUILD=$2
 . "$(dirname "$0")/lib_e2e.sh"
 
-"$SIM" new img310 >/dev/null && "$SIM" image img310 i310.bin >/dev/null
-"$SIM" new img330 --model moro330 >/dev/null && "$SIM" image img330 i330.bin >/dev/null
+images 310 330
 
 # Boot-bank change, both directions; the line names the direction.
 machine c310 moro310

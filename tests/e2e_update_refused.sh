@@ -8,10 +8,8 @@ set -u
 LROMUP=$1 BUILD=$2
 . "$(dirname "$0")/lib_e2e.sh"
 
-"$SIM" new img310 >/dev/null && "$SIM" image img310 i310.bin >/dev/null
-"$SIM" new img320 --model moro320 >/dev/null && "$SIM" image img320 i320.bin >/dev/null &&
-    "$SIM" image img320 r320.bin --region >/dev/null
-"$SIM" new img330 --model moro330 >/dev/null && "$SIM" image img330 i330.bin >/dev/null
+images 310 320 330
+"$SIM" image img320 r320.bin --region >/dev/null
 
 # untouched DIR LOCK: banks as made, the primary active, both parts locked
 # with LOCK, the write-protect line low and BIOS writes disabled.
