@@ -42,13 +42,16 @@ bank_is_old w320 primary backup
 within_10s w320
 
 # The controller refuses every cycle on one block: the failure is reported,
-# nothing at or above that block is written, the backup is untouched.
+# nothing at or above that block is written, the backup is untouched and no
+# guard is left open.
 machine r320 moro320
 run_sim r320 --fault fcerr@0x100000 -- /p i320.bin
 expect_failed
 expect_err "SPI 64 KiB erase at flash address 0x100000 was refused by the controller"
 expect_err "Error during flash process"
 bank_is_old r320 backup
+expect_show r320 status_register.primary=0xBC status_register.backup=0xBC flash_wp=low bios_write_enable=0 \
+    active_bank=primary
 read_bank r320 primary new
 cmp -s <(tail -c +$((0x100001)) r320.primary.old) <(tail -c +$((0x100001)) r320.primary.new) ||
     fail "primary changed at or above the refused block"
