@@ -1,15 +1,14 @@
 #!/usr/bin/env bash
 # The SPI controller and flash parts as firmware really leaves them: stale
 # done bits, the firmware's own (possibly locked) opcode menu, BIOS writes
-# locked, parts of every kind and size, hung cycles; and the machine between
-# runs (warm) and across a reboot.
+# locked, parts of every kind and size (hung cycles: e2e_update_faults); and
+# the machine between runs (warm) and across a reboot.
 # Usage: e2e_chip.sh <path of lromup> <build dir>
 set -u
 LROMUP=$1 BUILD=$2
 . "$(dirname "$0")/lib_e2e.sh"
 
-"$SIM" new img310 >/dev/null && "$SIM" image img310 i310.bin >/dev/null
-"$SIM" new img320 --model moro320 >/dev/null && "$SIM" image img320 i320.bin >/dev/null
+images 310 320
 
 # A new board's controller holds FDONE and CDS from the firmware's own
 # cycles: neither ends a wait early. The protection is cleared once, by the
@@ -37,55 +36,34 @@ for row in moro310:MX25L6445E:i310.bin moro310:W25Q64:i310.bin \
     bank_is_new "p$part" "$model" primary "$image"
 done
 
-# A part of another size than the map's is refused before anything is
-# written, naming the part and the size the map expects.
-machine big320 moro320 --part MX25L3205D
-run_sim big320 -- /p i320.bin
-expect_status 249
-expect_err "Flash part MX25L3205DM2I holds 0x400000 bytes, but this machine's flash map is laid out for a 0x200000-byte part; nothing was written"
-expect_show big320 last_run.erased_bytes=0
-machine small310 moro310 --part W25Q16BV
-run_sim small310 -- /p i310.bin
-expect_status 249
-expect_err "Flash part W25Q16BVSIG holds 0x200000 bytes, but this machine's flash map is laid out for a 0x800000-byte part; nothing was written"
-bank_is_old small310 primary backup
-
-# The firmware's locked-down menu has entry 5 = 4 KiB erase: every cycle is
-# started from the entry that really holds its opcode, so sector 0 survives
-# and the update completes.
-machine hf310 moro310 --firmware-menu hostile --flockdn
-run_sim hf310 -- /p i310.bin
-expect_status 0
-bank_is_new hf310 moro310 primary i310.bin
-expect_locked hf310 moro310 primary primary
-# A locked menu without write status: refused with a clear message.
-machine ro310 moro310 --firmware-menu read-only --flockdn
-run_sim ro310 -- /p i310.bin
-expect_status 250
-expect_err "The SPI controller's opcode menu has no write status entry (opcode 0x01 after write enable) and the firmware has locked it against changes; the cycle was not started"
-bank_is_old ro310 primary backup
-
-# BIOS lock enable: the firmware clears BIOS write enable at once. The
-# update ends before any cycle, naming the lock, not the write-protect line.
-machine ble320 moro320 --ble
-run_sim ble320 -- /p i320.bin
-expect_status 248
-expect_err "The firmware locks BIOS writes: BIOS write enable does not stay set (BIOS control register 0x02, BIOS lock enable set); nothing was written"
-expect_not_err "write-protect line"
-bank_is_old ble320 primary backup
-
-# Hung cycles end within a few seconds of simulated time, with their message
-# (the first hardware cycle of an update is the read of its first block).
-for fault in sw-cycle-hang hw-cycle-hang; do
-    machine "$fault" moro320
-    run_sim "$fault" --fault "$fault" -- /p i320.bin
-    expect_failed
-    expect_err "$(case $fault in
-        sw*) echo "Flash chipset could not be identified" ;;
-        *) echo "SPI hardware erase cycle at flash address 0x013000 did not complete" ;; esac)"
-    ms=$("$SIM" show "$fault" | sed -n 's/^last_run.virtual_ms: //p')
-    [ "${ms:-999999}" -le 10000 ] || fail "$fault took ${ms:-?} ms of simulated time"
-done
+# Refusals before anything is written, each naming its reason: a part of
+# another size than the map's (naming the part and the size the map expects),
+# a menu locked without write status, BIOS writes locked by the firmware (the
+# lock, not the write-protect line). Between them, a locked-down firmware menu
+# whose entry 5 is the 4 KiB erase: every cycle is started from the entry that
+# really holds its opcode, so sector 0 survives and the update completes.
+while IFS='|' read -r model image want setup message; do
+    dir=r$want${setup//[ -]/}
+    # shellcheck disable=SC2086
+    machine "$dir" "$model" $setup
+    run_sim "$dir" -- /p "$image"
+    expect_status "$want"
+    if [ "$want" = 0 ]; then
+        bank_is_new "$dir" "$model" primary "$image"
+        expect_locked "$dir" "$model" primary primary
+        continue
+    fi
+    expect_err "$message"
+    expect_not_err "write-protect line"
+    expect_show "$dir" last_run.erased_bytes=0
+    bank_is_old "$dir" primary backup
+done <<'ROWS'
+moro320|i320.bin|249|--part MX25L3205D|Flash part MX25L3205DM2I holds 0x400000 bytes, but this machine's flash map is laid out for a 0x200000-byte part; nothing was written
+moro310|i310.bin|249|--part W25Q16BV|Flash part W25Q16BVSIG holds 0x200000 bytes, but this machine's flash map is laid out for a 0x800000-byte part; nothing was written
+moro310|i310.bin|0|--firmware-menu hostile --flockdn|
+moro310|i310.bin|250|--firmware-menu read-only --flockdn|The SPI controller's opcode menu has no write status entry (opcode 0x01 after write enable) and the firmware has locked it against changes; the cycle was not started
+moro320|i320.bin|248|--ble|The firmware locks BIOS writes: BIOS write enable does not stay set (BIOS control register 0x02, BIOS lock enable set); nothing was written
+ROWS
 
 # Warm runs and reboot: the EEPROM line a run drove stays as it was left until
 # a power cycle sets it back; after an update of the body and a reboot the

@@ -29,16 +29,9 @@ bank_is_old m310 backup
 expect_locked m310 moro310 primary primary
 expect_show m310 last_run.erased_bytes=$((0x190000)) last_run.programmed_bytes=$((0x190000))
 
-# /bblk writes only the top 0x60000, which carries the identity.
-machine b310 moro310 "${ID310[@]}"
-run_sim b310 -- /bblk /p i310.bin
-expect_status 0
-bank_is_new b310 moro310 primary i310.bin --bblk "${ID310[@]}"
-bank_is_old b310 backup
-expect_locked b310 moro310 primary primary
-
 # Running from the backup bank: a primary update (upper-case switch alike)
-# switches to the primary; a backup update writes the backup, which stays active.
+# switches to the primary; a backup update writes the backup, which stays active
+# (switching from the primary to the backup: d330 below).
 machine a310 moro310 --active-bank backup
 run_sim a310 -- /bblk /P i310.bin
 expect_status 0
@@ -50,6 +43,7 @@ machine k310 moro310 --active-bank backup --serial KK1
 run_sim k310 -- /bblk /bb i310.bin
 expect_status 0
 expect_err "Backup  BIOS flashed successfully"
+expect_not_err "Flash process completed successfully"
 bank_is_new k310 moro310 backup i310.bin --bblk --serial KK1
 bank_is_old k310 primary
 expect_locked k310 moro310 backup backup
@@ -71,17 +65,6 @@ grep -av '^Summary: wrote the primary bank' err.txt |
 bank_is_new m320 moro320 primary i320.bin --bblk
 bank_is_old m320 backup
 expect_locked m320 moro320 primary primary
-
-# Backup update: the backup bank becomes and stays the active one.
-machine k320 moro320 --serial BK00001
-run_sim k320 -- /bb i320.bin
-expect_status 0
-expect_out "Current Active BIOS is Primary BIOS"
-expect_err "Backup  BIOS flashed successfully"
-expect_not_err "Flash process completed successfully"
-bank_is_new k320 moro320 backup i320.bin --serial BK00001
-bank_is_old k320 primary
-expect_locked k320 moro320 backup backup
 
 # Moro 330 (ICH, 62QM region image at 0x3000): the identity blocks are in
 # the range written without /bblk.

@@ -9,8 +9,7 @@ set -u
 LROMUP=$1 BUILD=$2
 . "$(dirname "$0")/lib_e2e.sh"
 
-"$SIM" new img310 >/dev/null && "$SIM" image img310 i310.bin >/dev/null
-"$SIM" new img320 --model moro320 >/dev/null && "$SIM" image img320 i320.bin >/dev/null
+images 310 320
 
 show_value() { "$SIM" show "$1" | sed -n "s/^$2: //p"; }
 

@@ -48,6 +48,13 @@ expect_seq() {
 }
 
 read_bank() { "$SIM" read "$1" "$2" "$1.$2.$3" >/dev/null 2>&1 || fail "read $1 $2"; }
+# images N...: iN.bin, a new image for a Moro N made by lromup-sim (in imgN).
+images() {
+    local n
+    for n; do
+        { "$SIM" new "img$n" --model "moro$n" && "$SIM" image "img$n" "i$n.bin"; } >/dev/null || fail "image i$n.bin"
+    done
+}
 # machine DIR MODEL [new options]: a new machine; its banks as made are kept
 # in DIR.primary.old and DIR.backup.old.
 machine() {

@@ -5,7 +5,6 @@
 
 #include "os_device_fake.h"
 #include "sim/host/machine_kernel.h"
-#include "sim/host/simos.h"
 
 namespace {
 
@@ -206,17 +205,6 @@ TEST(H8Notice, WithoutTheDriverH8TrafficGoesOnAndDestroyHasNothingToClose) {
     EXPECT_EQ(os.h8writecommand(&cmd), 0);
     EXPECT_EQ(rig.m.h8().framesReceived().size(), 2u);
     EXPECT_EQ(os.h8destroy(), -1);
-}
-
-// The simulated host reaches the H8 with the same code.
-TEST(H8OnSimOS, TheSimulatedHostTalksToTheBoardsH8) {
-    Machine m{BoardConfig{}};
-    SimOS os(m);
-    H8cmd_s cmd = record(2, 0x10, {0x01, 0x02});
-    EXPECT_EQ(os.h8writecommand(&cmd), H8_UNAVAILABLE);  // before h8init
-    ASSERT_EQ(os.h8init(), 0);
-    EXPECT_EQ(os.h8writecommand(&cmd), 0);
-    EXPECT_EQ(m.h8().framesReceived().back(), Bytes({0x04, 0x10, 0x01, 0x02, 0xED}));
 }
 
 }  // namespace
