@@ -146,9 +146,10 @@ export CCACHE_BASEDIR=$src CCACHE_NOHASHDIR=1
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S "$src" -B "$src/build" -G Ninja -DCMAKE_CXX_COMPILER=g++ "${launcher[@]}" >/dev/null
-# What the tests run: the binaries, the unit-test programs and their stand-ins.
+# What the tests run: the binaries (and the simulator built to be killed at a
+# chosen step), the unit-test programs and their stand-ins.
 targets=$(ninja -C "$src/build" -t targets all | sed 's/:.*//' |
-          grep -xE 'lromup|lromup-sim|test_[a-z0-9_]+|standin_[a-z0-9_]+' | sort -u)
+          grep -xE 'lromup|lromup-sim|lromup-sim-killable|test_[a-z0-9_]+|standin_[a-z0-9_]+' | sort -u)
 build() { ninja -C "$src/build" $targets >"$work/build.log" 2>&1; }
 
 # 0 when every selected test passes; unit tests first, as they are quicker.
