@@ -24,7 +24,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 # when the code moves, the mutation stops with an error instead of testing
 # nothing.
 MUTATIONS=$(cat <<'EOF'
-rewrite-equal-skip | chipset/block_rewrite.cpp | if (std::memcmp(current, wanted, size) == 0) return | if (std::memcmp(current, wanted, size) == 0 && false) return
+rewrite-equal-skip | chipset/block_rewrite.cpp | return differs ? BlockWork::Program : BlockWork::None; | return differs || true ? BlockWork::Program : BlockWork::None;
 rewrite-bit-test | chipset/block_rewrite.cpp | (current[i] & wanted[i]) != wanted[i] | (current[i] & wanted[i]) != current[i]
 rewrite-ff-chunk-skip | chipset/block_rewrite.cpp | SPI_FDATA_SIZE) == 0) continue; | SPI_FDATA_SIZE) == 0 && false) continue;
 rewrite-erase-skipped | chipset/block_rewrite.cpp | if (work == BlockWork::EraseAndProgram) { | if (work == BlockWork::EraseAndProgram && false) {
@@ -45,14 +45,14 @@ sp-status-255 | flash/flashsp.cpp | EXIT_SP_UPDATE_FAILED = 255; | EXIT_SP_UPDAT
 status-1-no-physical-memory | os/linmem.cpp | EXIT_NO_PHYS_MEM = 1; | EXIT_NO_PHYS_MEM = 2;
 status-1-lock-not-permitted | flash/machine_lock.cpp | return EXIT_NOT_PRIVILEGED; | return EXIT_MACHINE_LOCKED;
 status-2-unknown-switch | flash/switches.cpp | if (row == nullptr) { | if (row == nullptr && false) {
-status-3-name-too-long | flash/switches.cpp | if (std::strlen(name) >= FNAME_SIZE) { | if (std::strlen(name) > FNAME_SIZE) {
+status-3-name-too-long | flash/switches.cpp | const ImageTarget& target, const char* name) {\n    if (std::strlen(name) >= FNAME_SIZE) { | const ImageTarget& target, const char* name) {\n    if (std::strlen(name) > FNAME_SIZE) {
 status-3-not-regular | flash/switches.cpp | if (opened.notRegular != nullptr) { | if (opened.notRegular != nullptr && false) {
 status-4-size-61qm | flash/runseq.cpp | && length != IMAGE_SIZE_61QM) { | && length != IMAGE_SIZE_61QM && false) {
 status-4-size-62qm | flash/runseq.cpp | && length != IMAGE_SIZE_62QM) { | && length != IMAGE_SIZE_62QM && false) {
 status-5-foreign-machine | flash/runseq.cpp | if (platform->identify() == 0) { | if (platform->identify() == 0 && false) {
 status-6-nothing-to-write | flash/runseq.cpp | return EXIT_NOTHING_TO_WRITE; | return 0;
 status-7-cannot-boot | flash/runseq.cpp | return EXIT_IMAGE_CANNOT_BOOT; | return 0;
-status-8-identity-lost | platform/vpd.cpp | return IDENTITY_LOST; | return 0;
+status-8-identity-lost | platform/vpd.cpp | << "lost" << std::endl;\n        return IDENTITY_LOST; | << "lost" << std::endl;\n        return 0;
 status-75-machine-locked | flash/machine_lock.cpp | return EXIT_MACHINE_LOCKED; | return 0;
 status-248-bios-locked | chipset/spi_preflight.cpp | if (control & BIOS_CNTL_BIOSWE) return 0; | return 0;
 status-249-wrong-part | chipset/spi_preflight.cpp | result = SPI_ERR_WRONG_PART; | result = 0;
@@ -61,15 +61,29 @@ status-251-protection-kept | chipset/ich10spi.cpp | return SPI_ERR_PROTECTED; | 
 status-252-fcerr | chipset/spi_cycle.cpp | return SPI_ERR_REFUSED; | return 0;
 status-254-no-firmware | platform/platform.cpp | EXIT_NO_FIRMWARE_DESCRIPTION = 254; | EXIT_NO_FIRMWARE_DESCRIPTION = 253;
 status-255-no-chipset | platform/vpd.cpp | EXIT_NO_CHIPSET = 255; | EXIT_NO_CHIPSET = 253;
-guard-after-probe | flash/runseq.cpp | probe(platform->getChipset());\n    restoreFlashGuards(os, found); | probe(platform->getChipset());\n    (void)found;
+guard-after-probe | flash/runseq.cpp | probe.reset(platform->getChipset());\n        restoreFlashGuards(os, found); | probe.reset(platform->getChipset());\n        (void)found;
 guard-after-failed-update | flash/runseq.cpp | if (result != 0) {\n        restoreFlashGuards(os, found); | if (result != 0) {
 guard-bioswe-after-update | flash/runseq.cpp | } else {\n        restoreBiosControl(os, found); | } else {
-guard-bank-back-on-refusal | flash/runseq.cpp | if (result == IDENTITY_LOST && switched) { | if (result == IDENTITY_LOST && switched && false) {
+guard-bank-back-on-refusal | flash/runseq.cpp | if (refusedBeforeWriting(result) && switched) { | if (refusedBeforeWriting(result) && switched && false) {
 guard-status-register | chipset/flash_guards.cpp | restoreStatus(os, found);\n | if (false) restoreStatus(os, found);\n
 guard-write-protect-line | chipset/flash_guards.cpp | restoreWriteProtectLine(os, found);\n | if (false) restoreWriteProtectLine(os, found);\n
 guard-bios-control | chipset/flash_guards.cpp | restoreBiosControl(os, found);\n} | }
 guard-unknown-status-locks | chipset/flash_guards.cpp | LockSPIFlash(os, nullptr); | ;
 guard-final-lock | flash/flashbios.cpp | LockSPIFlash(os, platform); | ;
+rewrite-group-erase-whole | chipset/block_rewrite.cpp | if (erases == GROUP_BLOCKS) { | if (erases >= GROUP_BLOCKS - 1) {
+rewrite-group-erase-readback | chipset/block_rewrite.cpp | *erased = allErased(readBack.data(), GROUP_SIZE); | *erased = allErased(readBack.data(), GROUP_SIZE) || true;
+status-9-not-family-image | flash/runseq.cpp | return EXIT_NOT_FAMILY_IMAGE; | return 0;
+status-10-bad-chipset-base | chipset/chipset_bases.cpp | if (raw != ALL_ONES && base >= row.lowest && base + row.blockSize <= row.limit) continue; | if (true || (raw != ALL_ONES && base >= row.lowest && base + row.blockSize <= row.limit)) continue;
+status-11-verify-differs | flash/inspect.cpp | if (wanted[at + k] == found[at + k]) continue; | if (wanted[at + k] == found[at + k] || true) continue;
+status-12-output-refused | flash/switches.cpp | if (!checkOutputPath(name, &why)) { | if (!checkOutputPath(name, &why) && false) {
+status-12-report-unwritten | flash/report.cpp | return status != 0 ? status : EXIT_OUTPUT_REFUSED; | return status;
+guard-bank-back-on-chipset-refusal | flash/flashbios.cpp | if (result == refused) return true; | if (result == refused) return result == IDENTITY_LOST;
+guard-atmel-global-protect | chipset/flash_parts.cpp | if (part == nullptr || !part->globalProtect) return | if (true || part == nullptr || !part->globalProtect) return
+vpd-missing-block-from-copy | platform/vpd.cpp | if (copy(i) != nullptr) chosen = i; | if (copy(i) != nullptr && false) chosen = i;
+vpd-blank-field-from-copy | platform/vpd.cpp | if (runningIntact && holds(running)) return &running; | if (runningIntact) return &running;
+lock-owner-check | os/linlock.cpp | const bool trusted = held.st_uid == ROOT && | const bool trusted = (held.st_uid == ROOT || true) &&
+sp-image-size | flash/flashsp.cpp | if (in.size != expected || !readOpenedFile( | if ((in.size != expected && false) || !readOpenedFile(
+sp-semaphore-bound | chipset/splpc_transport.cpp | if (sleptMs_ - start >= SEMAPHORE_MS) break; | if (sleptMs_ - start >= 10 * SEMAPHORE_MS) break;
 EOF
 )
 
@@ -132,9 +146,10 @@ export CCACHE_BASEDIR=$src CCACHE_NOHASHDIR=1
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S "$src" -B "$src/build" -G Ninja -DCMAKE_CXX_COMPILER=g++ "${launcher[@]}" >/dev/null
-# What the tests run: the binaries, the unit-test programs and their stand-ins.
+# What the tests run: the binaries (and the simulator built to be killed at a
+# chosen step), the unit-test programs and their stand-ins.
 targets=$(ninja -C "$src/build" -t targets all | sed 's/:.*//' |
-          grep -xE 'lromup|lromup-sim|test_[a-z0-9_]+|standin_[a-z0-9_]+' | sort -u)
+          grep -xE 'lromup|lromup-sim|lromup-sim-killable|test_[a-z0-9_]+|standin_[a-z0-9_]+' | sort -u)
 build() { ninja -C "$src/build" $targets >"$work/build.log" 2>&1; }
 
 # 0 when every selected test passes; unit tests first, as they are quicker.
