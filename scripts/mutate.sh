@@ -13,9 +13,9 @@
 #     -l        list the mutations and exit
 #     -n        only check that every original text is found once, build nothing
 #
-# Prints one line per mutation, "caught" or "NOT CAUGHT", and ends with
-# status 1 when any was not caught or did not build. The bench, virtual-machine,
-# package and fuzz tests are never run.
+# Prints one line per mutation, "caught" (with the test that failed) or
+# "NOT CAUGHT", and ends with status 1 when any was not caught or did not
+# build. The bench, virtual-machine, package and fuzz tests are never run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -165,7 +165,7 @@ run_tests() {
 build || { cat "$work/build.log" >&2; echo "mutate.sh: the unmutated tree does not build" >&2; exit 2; }
 run_tests || { echo "mutate.sh: tests fail on the unmutated tree" >&2; exit 2; }
 
-printf '%-30s %-11s %s\n' MUTATION RESULT SECONDS
+printf '%-30s %-11s %-7s %s\n' MUTATION RESULT SECONDS 'CAUGHT BY'
 missed=0
 for line in "${selected[@]}"; do
     name=$(field "$line" 1) file=$(field "$line" 2)
@@ -179,7 +179,11 @@ for line in "${selected[@]}"; do
     else
         result=caught
     fi
-    printf '%-30s %-11s %d\n' "$name" "$result" $((SECONDS - start))
+    # The test that failed first: the one to keep when trimming.
+    by=""
+    [[ $result == caught ]] && by=$(sed -n '1s/^[0-9]*://p' "$src/build/Testing/Temporary/LastTestsFailed.log" 2>/dev/null)
+    printf '%-30s %-11s %-7d %s\n' "$name" "$result" $((SECONDS - start)) "$by"
+
     cp "$work/original" "$src/$file"  # a new mtime: the next build compiles it again
 done
 echo "$missed of ${#selected[@]} mutation(s) not caught or not built"
