@@ -45,9 +45,11 @@ const FaultRow FAULTS[] = {
     {RUN, "hw-cycle-hang", nullptr, 0, 0, [](Machine& m, uint64_t) { m.spi().hwCycleHang = true; }},
     {RUN, "sw-cycle-hang", nullptr, 0, 0, [](Machine& m, uint64_t) { m.spi().swCycleHang = true; }},
     {RUN, "wp-stuck-low", nullptr, 0, 0, [](Machine& m, uint64_t) { m.setWpStuckLow(true); }},
-    {RUN, "fcerr", "ADDR", 0, ANY_ADDRESS, [](Machine& m, uint64_t a) { m.spi().fcerrBlock = uint32_t(a); }},
+    {RUN, "fcerr", "ADDR", 0, ANY_ADDRESS,
+     [](Machine& m, uint64_t a) { m.spi().fcerrBlock = uint32_t(a); }},
     // The N-th erase or program operation of the run (from 1) does not happen.
-    {RUN, "power-cut", "N", 1, ANY_COUNT, [](Machine& m, uint64_t n) { m.failPowerAtOperation(n - 1); }},
+    {RUN, "power-cut", "N", 1, ANY_COUNT,
+     [](Machine& m, uint64_t n) { m.failPowerAtOperation(n - 1); }},
     // That byte of either part keeps its erased bits.
     {RUN, "bad-cell", "ADDR", 0, ANY_ADDRESS,
      [](Machine& m, uint64_t a) { m.bank(0).badCell = m.bank(1).badCell = uint32_t(a); }},
@@ -60,9 +62,9 @@ const FaultRow FAULTS[] = {
     {SP, "sp-erase-error", nullptr, 0, 0, [](Machine& m, uint64_t) { sp(m).eraseErrors = -1; }},
     {SP, "sp-erase-error-once", nullptr, 0, 0, [](Machine& m, uint64_t) { sp(m).eraseErrors = 1; }},
     {SP, "sp-block-error", "ADDR", 1, SP_ADDRESS,
-     [](Machine& m, uint64_t a) { sp(m).blockError = true, sp(m).blockErrorAt = uint32_t(a); }},
+     [](Machine& m, uint64_t a) { sp(m).blockError = true; sp(m).blockErrorAt = uint32_t(a); }},
     {SP, "sp-weak-cell", "ADDR", 1, SP_ADDRESS,
-     [](Machine& m, uint64_t a) { sp(m).weakCell = true, sp(m).weakCellAt = uint32_t(a); }},
+     [](Machine& m, uint64_t a) { sp(m).weakCell = true; sp(m).weakCellAt = uint32_t(a); }},
     {SP, "sp-reset-fails", nullptr, 0, 0, [](Machine& m, uint64_t) { sp(m).resetFails = true; }},
     {SP, "sp-semaphore-held", nullptr, 0, 0, [](Machine& m, uint64_t) { sp(m).semaphoreHeld = true; }},
 };
@@ -92,27 +94,36 @@ constexpr int OK = SIM_TOOL_OK, BAD = SIM_TOOL_USAGE;
 
 // The value kinds of options. Each checks and stores one value ("" for a flag
 // that takes none): OK, or the status to end with and the reason in *why
-// (which comes holding "--flag takes VALUE, not 'value'").
+// (none: the value is not one the option's row names).
+template <typename Field, typename Value>
+int store(Field& field, const Value& value) {
+    field = value;
+    return OK;
+}
 bool any(V) { return true; }
 bool revision(V v) {
-    return v.size() == spsim::REVISION_LENGTH && std::all_of(v.begin(), v.end(), [](char c) { return c > ' ' && c < 0x7F; });
+    return v.size() == spsim::REVISION_LENGTH &&
+           std::all_of(v.begin(), v.end(), [](char c) { return c > ' ' && c < 0x7F; });
 }
 // The value as it is, when accepts() takes it (find() of a board table does).
 template <auto field, auto accepts = any>
-int text(R& r, V v, std::string*) { return accepts(v) ? (r.*field = v, OK) : BAD; }
+int text(R& r, V v, std::string*) { return accepts(v) ? store(r.*field, v) : BAD; }
 template <auto field, auto value = true>
-int set(R& r, V, std::string*) { return r.*field = value, OK; }
+int set(R& r, V, std::string*) { return store(r.*field, value); }
 // TEXT, or "none" for no such field at all.
 template <auto field, auto none>
-int textOrNone(R& r, V v, std::string*) { return r.*none = v == "none", r.*field = r.*none ? "" : v, OK; }
+int textOrNone(R& r, V v, std::string*) {
+    r.*none = v == "none";
+    return store(r.*field, r.*none ? "" : v);
+}
 template <auto field>
 int bank(R& r, V v, std::string*) {
-    return v == "primary" || v == "backup" ? (r.*field = v == "backup", OK) : BAD;
+    return v == "primary" || v == "backup" ? store(r.*field, v == "backup") : BAD;
 }
 template <auto field>
 int number(R& r, V v, std::string*) {
     uint64_t n = 0;
-    return parseUnsigned(v, n) && n <= 0xFFFFFFFFu ? (r.*field = uint32_t(n), OK) : BAD;
+    return parseUnsigned(v, n) && n <= 0xFFFFFFFFu ? store(r.*field, uint32_t(n)) : BAD;
 }
 int hostBridge(R& r, V v, std::string*) {
     return parseHostBridge(v, r.hostBridgeId) && r.hostBridgeId != 0 ? OK : BAD;
@@ -129,22 +140,25 @@ template <const char* command>
 int fault(R& r, V v, std::string* why) {
     const size_t at = v.find('@');
     const std::string name = v.substr(0, at);
-    for (const FaultRow& kind : FAULTS) {
-        if (kind.command != command || name != kind.name) continue;
-        uint64_t n = 0;
-        if ((kind.number != nullptr) != (at != std::string::npos))
-            *why = "fault '" + name + (kind.number ? "' needs @NUMBER" : "' takes no number");
-        else if (kind.number && (!parseUnsigned(v.substr(at + 1), n) || n < kind.least || n > kind.most))
-            *why = "fault '" + v + "': the number must be decimal or 0x-hexadecimal, at least " +
-                   std::to_string(kind.least);
-        else if (command == RUN && std::count_if(r.faults.begin(), r.faults.end(),
-                                                 [&](auto& f) { return f.first == &kind; }))
-            *why = "fault '" + name + "' given twice (one of each kind per run)";
-        else
-            return r.faults.emplace_back(&kind, n), OK;
-        if (command == RUN) return BAD;
+    const FaultRow* kind = std::find_if(std::begin(FAULTS), std::end(FAULTS), [&](const FaultRow& row) {
+        return row.command == command && name == row.name;
+    });
+    uint64_t n = 0;
+    if (kind == std::end(FAULTS))
+        *why = "unknown fault '" + v + "'";
+    else if ((kind->number != nullptr) != (at != std::string::npos))
+        *why = "fault '" + name + (kind->number ? "' needs @NUMBER" : "' takes no number");
+    else if (kind->number && (!parseUnsigned(v.substr(at + 1), n) || n < kind->least || n > kind->most))
+        *why = "fault '" + v + "': the number must be decimal or 0x-hexadecimal, at least " +
+               std::to_string(kind->least);
+    else if (command == RUN && std::any_of(r.faults.begin(), r.faults.end(),
+                                           [&](auto& chosen) { return chosen.first == kind; }))
+        *why = "fault '" + name + "' given twice (one of each kind per run)";
+    else {
+        r.faults.emplace_back(kind, n);
+        return OK;
     }
-    *why = "unknown fault '" + v + "'";
+    if (command == SP) *why = "unknown fault '" + v + "'";
     return BAD;
 }
 
@@ -224,14 +238,17 @@ int parseAndRun(const CommandRow& command, int argc, char** argv) {
         } else {
             given.push_back(option);
             const std::string value = option->value ? argv[++i] : "";
-            std::string why = word + " takes " + (option->value ? option->value : "") + ", not '" + value + "'";
+            std::string why;
             const int status = option->apply(r, value, &why);
+            if (status == BAD && why.empty())
+                why = word + " takes " + option->value + ", not '" + value + "'";
             if (status != OK) return status == BAD ? toolUsage(name + ": " + why) : toolFailed(why);
         }
     }
     if (r.operands.size() != size_t(std::count(operands.begin(), operands.end(), ' ') + 1))
         return toolUsage(name + ": needs " + operands);
-    if (command.updaterArgs && !dashes) return toolUsage(name + ": the updater's arguments must follow --");
+    if (command.updaterArgs && !dashes)
+        return toolUsage(name + ": the updater's arguments must follow --");
     return command.run(r);
 }
 
@@ -240,12 +257,11 @@ void printToolUsage(std::ostream& out) {
     out << "Usage: lromup-sim COMMAND OPERAND... [OPTION]...\n";
     for (const CommandRow& command : COMMANDS) {
         std::string options;
-        for (const OptionRow& option : OPTIONS) {
-            if (std::strcmp(option.command, command.name) != 0) continue;
-            options += std::string("      ") + option.flag +
-                       (option.value ? std::string(" ") + option.value : "") +
-                       (option.repeats ? " (repeatable)" : "") + "\n";
-        }
+        for (const OptionRow& option : OPTIONS)
+            if (!std::strcmp(option.command, command.name))
+                options += std::string("      ") + option.flag +
+                           (option.value ? std::string(" ") + option.value : "") +
+                           (option.repeats ? " (repeatable)" : "") + "\n";
         out << "  lromup-sim " << command.name << " " << command.operands
             << (options.empty() ? "" : " [OPTION]...") << (command.updaterArgs ? " -- ARG..." : "")
             << "\n    " << command.what << "\n" << options;
@@ -276,8 +292,7 @@ int simToolMain(int argc, char** argv) {
     const CommandRow* command = nullptr;
     for (const CommandRow& row : COMMANDS) {
         const bool twoWords = std::strchr(row.name, ' ') != nullptr;
-        if (argc > (twoWords ? 2 : 1) && first + (twoWords ? std::string(" ") + argv[2] : "") == row.name)
-            command = &row;
+        if (twoWords ? argc > 2 && first + " " + argv[2] == row.name : first == row.name) command = &row;
     }
     const int status = argc < 2          ? toolUsage("no command")
                        : command == nullptr ? toolUsage("unknown command '" + first + "'")
