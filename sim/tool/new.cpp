@@ -30,7 +30,8 @@ int cmdNew(const ToolRequest& request) {
     std::string error;
     std::unique_ptr<Machine> m = buildMachine(request, &error);
     if (!m) return toolUsage("new: " + error);
-    applySpNewOptions(*m, request.spKernel, request.spBuildGiven, request.spBuild);
+    applySpNewOptions(*m, request.spKernel, request.spBuild.has_value(),
+                      request.spBuild.value_or(0));
 
     const std::string& dir = request.operands[0];
     DirHandle handle;

@@ -27,7 +27,6 @@
 #include "sim/store/dir_files.h"
 #include "sim/store/machine_dir.h"
 #include "sim/tool/commands.h"
-#include "sim/tool/faults.h"
 #include "sim/tool/report.h"
 #include "sim/tool/request.h"
 
@@ -163,7 +162,7 @@ int cmdRun(const ToolRequest& request) {
     // previous run left them (`reboot` power-cycles the machine).
     Machine& m = *run.machine;
     run.startNs = m.clock().ns;
-    for (const ChosenFault& f : request.faults) f.kind->apply(m, f.number);
+    applyFaults(request, m);
     armPowerCut(m);
 
     std::vector<std::string> updaterArgs = {"lromup"};

@@ -119,7 +119,7 @@ int cmdSp(const ToolRequest& request) {
         if (!run->trace.open(run->tracePath, &error)) return toolFailed(error);
     }
     Machine& m = *run->machine;
-    m.serviceProcessor().faults = request.spFaults;
+    applyFaults(request, m);
     m.powerOn();
 
     g_spRun = owned.release();
