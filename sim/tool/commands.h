@@ -4,11 +4,12 @@
 
 struct ToolRequest;
 
-int cmdNew(const ToolRequest& request);      // sim/tool/new.cpp
-int cmdRun(const ToolRequest& request);      // sim/tool/run.cpp
-int cmdReboot(const ToolRequest& request);   // sim/tool/reboot.cpp
-int cmdImage(const ToolRequest& request);    // sim/tool/show.cpp: image, show, read
+// Each lives in the file of its name: sim/tool/new.cpp, run.cpp, ...
+int cmdNew(const ToolRequest& request);
+int cmdRun(const ToolRequest& request);
+int cmdReboot(const ToolRequest& request);
+int cmdImage(const ToolRequest& request);
 int cmdShow(const ToolRequest& request);
 int cmdRead(const ToolRequest& request);
-int cmdSp(const ToolRequest& request);       // sim/tool/sp.cpp
+int cmdSp(const ToolRequest& request);       // sp.cpp, with sp image
 int cmdSpImage(const ToolRequest& request);
