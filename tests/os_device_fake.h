@@ -40,11 +40,9 @@ inline const KernelCalls& deviceKernel() {
             fake.log.push_back(std::string("open ") + path);
             return dev.open ? dev.open(path, flags) : failWith(ENOENT);
         };
-        k.close = [](int fd) { return answer(fmt("close %lu", fd), 0); };
         k.ioctl = [](int fd, unsigned long request, void* argument) {
             return dev.ioctl ? dev.ioctl(fd, request, argument) : failWith(ENOTTY);
         };
-        k.usleep = [](unsigned int us) { return answer(fmt("usleep %lu", us), 0); };
         k.dlopen = [](const char* file, int mode) -> void* {
             fake.log.push_back(std::string("dlopen ") + file + (mode == RTLD_LAZY ? "" : " not-lazy"));
             return dev.dlopen ? dev.dlopen(file) : nullptr;

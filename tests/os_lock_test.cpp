@@ -14,11 +14,6 @@ const std::string FLOCK = fmt("flock 9 %#lx", LOCK_EX | LOCK_NB);
 // Opened, a regular file, locked, and still the file the name gives.
 const Log LOCKED = {CREATE, "fstat 9", FLOCK, OPEN, "fstat 9", "close 9"};
 
-Log operator+(Log a, const Log& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 TEST(MachineLock, TakenOnceWithoutWaitingAndGivenBackWithTheHost) {
     resetFake();
     {
