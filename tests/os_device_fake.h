@@ -99,3 +99,11 @@ inline Log only(const Log& log, std::initializer_list<const char*> prefixes) {
     }
     return kept;
 }
+
+// What a stand-in driver library recorded since last asked; the record is cleared.
+inline std::string standinRecord(const char* library) {
+    void* handle = ::dlopen(library, RTLD_LAZY);
+    std::string text = reinterpret_cast<const char* (*)()>(::dlsym(handle, "standinRecord"))();
+    reinterpret_cast<void (*)()>(::dlsym(handle, "standinClear"))();
+    return text;
+}

@@ -164,12 +164,7 @@ struct NoticeRig {
         } : [](const char*, int) -> void* { return nullptr; };
         kernel.dlsym = [](void* handle, const char* symbol) { return ::dlsym(handle, symbol); };
     }
-    std::string notices() {
-        void* handle = ::dlopen(LROMUP_STANDIN_SYSSP, RTLD_LAZY);
-        std::string text = reinterpret_cast<const char* (*)()>(::dlsym(handle, "standinRecord"))();
-        reinterpret_cast<void (*)()>(::dlsym(handle, "standinClear"))();
-        return text;
-    }
+    std::string notices() { return standinRecord(LROMUP_STANDIN_SYSSP); }
 };
 
 // Without the driver H8 traffic goes on and destroy has nothing to close.
