@@ -14,15 +14,6 @@ void offer(std::map<std::string, const char*> libraries) {
     };
 }
 
-std::string recordOf(const char* library) {
-    void* handle = ::dlopen(library, RTLD_LAZY);
-    auto record = reinterpret_cast<const char* (*)()>(::dlsym(handle, "standinRecord"));
-    auto clear = reinterpret_cast<void (*)()>(::dlsym(handle, "standinClear"));
-    std::string text = record();
-    clear();
-    return text;
-}
-
 // Missing, the library answers unavailable and is looked for again on every
 // call; once there (here: in the vendor directory) each entry point is resolved
 // once and gets the arguments as given.
@@ -45,7 +36,7 @@ TEST(SysSpBridge, LookedForOnEveryCallUntilFoundThenEachEntryPointResolvedOnce) 
     EXPECT_EQ(os.spCloseSPDriver(handle, 13), 4u);
     EXPECT_EQ(os.spOpenSPDriver(&handle, 1, 0), 0u);
     EXPECT_EQ(handle, reinterpret_cast<void*>(0x5150));
-    EXPECT_EQ(recordOf(LROMUP_STANDIN_SYSSP),
+    EXPECT_EQ(standinRecord(LROMUP_STANDIN_SYSSP),
               "OpenSPDriverNode 7 8 9 10\n"
               "SystemDataIO 0x5151 000201000000050601 11\n"
               "SystemDataIO 0x5151 000201000000050601 12\n"
@@ -75,7 +66,7 @@ TEST(Sp6Bridge, OnlyTheOpenLoadsTheLibrary) {
               6);
     EXPECT_EQ(response[0], 0xAB);
     EXPECT_EQ(os.bmcCloseSP6Driver(handle, arg), 5);
-    EXPECT_EQ(recordOf(LROMUP_STANDIN_SP6),
+    EXPECT_EQ(standinRecord(LROMUP_STANDIN_SP6),
               "OpenSP6Driver 0x77\n"
               "SendSP6Request 0x6060 18 01 42/1 2 8 0x77\n"
               "CloseSP6Driver 0x6060 0x77\n");

@@ -40,11 +40,9 @@ inline const KernelCalls& deviceKernel() {
             fake.log.push_back(std::string("open ") + path);
             return dev.open ? dev.open(path, flags) : failWith(ENOENT);
         };
-        k.close = [](int fd) { return answer(fmt("close %lu", fd), 0); };
         k.ioctl = [](int fd, unsigned long request, void* argument) {
             return dev.ioctl ? dev.ioctl(fd, request, argument) : failWith(ENOTTY);
         };
-        k.usleep = [](unsigned int us) { return answer(fmt("usleep %lu", us), 0); };
         k.dlopen = [](const char* file, int mode) -> void* {
             fake.log.push_back(std::string("dlopen ") + file + (mode == RTLD_LAZY ? "" : " not-lazy"));
             return dev.dlopen ? dev.dlopen(file) : nullptr;
@@ -100,4 +98,12 @@ inline Log only(const Log& log, std::initializer_list<const char*> prefixes) {
         }
     }
     return kept;
+}
+
+// What a stand-in driver library recorded since last asked; the record is cleared.
+inline std::string standinRecord(const char* library) {
+    void* handle = ::dlopen(library, RTLD_LAZY);
+    std::string text = reinterpret_cast<const char* (*)()>(::dlsym(handle, "standinRecord"))();
+    reinterpret_cast<void (*)()>(::dlsym(handle, "standinClear"))();
+    return text;
 }

@@ -17,6 +17,10 @@
 #include "os/linos.h"
 
 using Log = std::vector<std::string>;
+inline Log operator+(Log a, const Log& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 
 struct FakeKernel {
     Log log;

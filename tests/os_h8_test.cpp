@@ -47,32 +47,39 @@ TEST(H8Framing, CommandsGoOutFramedAndRepliesComeBackChecked) {
     EXPECT_EQ(read.data[0], 0x55);
 }
 
+// A reply that cannot be trusted, or an H8 that no longer acknowledges its
+// address, is a failure and never a byte of data.
 TEST(H8Framing, RepliesThatCannotBeTrustedAreRefused) {
+    using Op = int (LinOS::*)(H8cmd_s*);
     struct Case {
         const char* what;
-        void (*fault)(H8Device&);
+        void (*fault)(Machine&);
+        Op op;
         int result;
         const char* message;
         int count;  // what the record's count holds afterwards; -1: any count that fits it
     } const cases[] = {
-        {"count 255", [](H8Device& h) { h.replyCountFault = 255; }, H8_BAD_REPLY_COUNT, "", 255},
-        {"count past the record", [](H8Device& h) { h.replyCountFault = 70; }, H8_BAD_REPLY_COUNT,
-         "H8 reply count 70 does not fit a command record\n", -1},
-        {"bad checksum", [](H8Device& h) { h.badChecksumFault = true; }, -1,
+        {"count 255", [](Machine& m) { m.h8().replyCountFault = 255; }, &LinOS::h8readcommand,
+         H8_BAD_REPLY_COUNT, "", 255},
+        {"count past the record", [](Machine& m) { m.h8().replyCountFault = 70; }, &LinOS::h8readcommand,
+         H8_BAD_REPLY_COUNT, "H8 reply count 70 does not fit a command record\n", -1},
+        {"bad checksum", [](Machine& m) { m.h8().badChecksumFault = true; }, &LinOS::h8readcommand, -1,
          "Bad checksum for received data\n", -1},
+        {"no acknowledge", [](Machine& m) { m.smbus().detach(H8_ADDRESS); }, &LinOS::h8writecommand,
+         H8_NOT_ACKNOWLEDGED, "SMBus transaction failed (status 0x04)\nFailure writing to SMBus\n", -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Machine m{BoardConfig{}};
-        c.fault(m.h8());
         LinOS os(machineKernel(m));
         os.h8init();
-        H8cmd_s read = record(0, 0x30);
+        c.fault(m);
+        H8cmd_s cmd = record(0, 0x30);
         testing::internal::CaptureStderr();
-        EXPECT_EQ(os.h8readcommand(&read), c.result);
+        EXPECT_EQ((os.*c.op)(&cmd), c.result);
         EXPECT_EQ(testing::internal::GetCapturedStderr(), c.message);
-        if (c.count >= 0) EXPECT_EQ(read.count, c.count);
-        else EXPECT_LE(read.count, 64);
+        if (c.count >= 0) EXPECT_EQ(cmd.count, c.count);
+        else EXPECT_LE(cmd.count, 64);
     }
 }
 
@@ -130,18 +137,6 @@ TEST(H8Poll, ABusHeldBusyOrAnH8ThatNeverAnswersEndsInTime) {
     }
 }
 
-TEST(H8Poll, ANoAcknowledgeIsAFailureNotAByteOfData) {
-    Machine m{BoardConfig{}};
-    LinOS os(machineKernel(m));
-    os.h8init();
-    H8cmd_s cmd = record(0, 0x10);
-    m.smbus().detach(H8_ADDRESS);  // nothing answers at the address any more
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(os.h8writecommand(&cmd), H8_NOT_ACKNOWLEDGED);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "SMBus transaction failed (status 0x04)\nFailure writing to SMBus\n");
-}
-
 // Ports that float high, or a base never assigned, leave H8 access off.
 TEST(H8Init, NoControllerNoH8) {
     for (unsigned int config : {0xFFFFFFFFu, 0x00000001u}) {
@@ -169,42 +164,30 @@ struct NoticeRig {
         } : [](const char*, int) -> void* { return nullptr; };
         kernel.dlsym = [](void* handle, const char* symbol) { return ::dlsym(handle, symbol); };
     }
-    std::string notices() {
-        void* handle = ::dlopen(LROMUP_STANDIN_SYSSP, RTLD_LAZY);
-        std::string text = reinterpret_cast<const char* (*)()>(::dlsym(handle, "standinRecord"))();
-        reinterpret_cast<void (*)()>(::dlsym(handle, "standinClear"))();
-        return text;
-    }
+    std::string notices() { return standinRecord(LROMUP_STANDIN_SYSSP); }
 };
 
+// Without the driver H8 traffic goes on and destroy has nothing to close.
 TEST(H8Notice, SentAtMostOnceIn30SecondsAndClosedByDestroy) {
-    NoticeRig rig(true);
-    rig.notices();
-    LinOS os(rig.kernel);
-    os.h8init();
-    H8cmd_s cmd = record(0, 0x10);
-    os.h8writecommand(&cmd);
-    EXPECT_EQ(rig.notices(), "OpenSPDriver 1 0\nSystemDataIO 0x5150 000201000000050600 0\n");
-    rig.m.clock().advance(29 * 1000 * SIM_NS_PER_MS);
-    os.h8writecommand(&cmd);
-    EXPECT_EQ(rig.notices(), "");
-    rig.m.clock().advance(2 * 1000 * SIM_NS_PER_MS);
-    os.h8writecommand(&cmd);
-    EXPECT_EQ(rig.notices(), "SystemDataIO 0x5150 000201000000050600 0\n");
-    EXPECT_EQ(os.h8destroy(), 0);
-    EXPECT_EQ(rig.notices(), "SystemDataIO 0x5150 000201000000050601 0\n");
-    EXPECT_EQ(rig.m.h8().framesReceived().size(), 3u);
-}
-
-TEST(H8Notice, WithoutTheDriverH8TrafficGoesOnAndDestroyHasNothingToClose) {
-    NoticeRig rig(false);
-    LinOS os(rig.kernel);
-    os.h8init();
-    H8cmd_s cmd = record(0, 0x10);
-    EXPECT_EQ(os.h8writecommand(&cmd), 0);
-    EXPECT_EQ(os.h8writecommand(&cmd), 0);
-    EXPECT_EQ(rig.m.h8().framesReceived().size(), 2u);
-    EXPECT_EQ(os.h8destroy(), -1);
+    for (bool driver : {false, true}) {
+        SCOPED_TRACE(driver);
+        NoticeRig rig(driver);
+        rig.notices();
+        LinOS os(rig.kernel);
+        os.h8init();
+        H8cmd_s cmd = record(0, 0x10);
+        EXPECT_EQ(os.h8writecommand(&cmd), 0);
+        EXPECT_EQ(rig.notices(), driver ? "OpenSPDriver 1 0\nSystemDataIO 0x5150 000201000000050600 0\n" : "");
+        rig.m.clock().advance(29 * 1000 * SIM_NS_PER_MS);
+        EXPECT_EQ(os.h8writecommand(&cmd), 0);
+        EXPECT_EQ(rig.notices(), "");
+        rig.m.clock().advance(2 * 1000 * SIM_NS_PER_MS);
+        os.h8writecommand(&cmd);
+        EXPECT_EQ(rig.notices(), driver ? "SystemDataIO 0x5150 000201000000050600 0\n" : "");
+        EXPECT_EQ(os.h8destroy(), driver ? 0 : -1);
+        EXPECT_EQ(rig.notices(), driver ? "SystemDataIO 0x5150 000201000000050601 0\n" : "");
+        EXPECT_EQ(rig.m.h8().framesReceived().size(), 3u);
+    }
 }
 
 }  // namespace

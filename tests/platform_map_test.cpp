@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "flash/settings.h"
+#include "platform/vpd.h"
 #include "platform_board.h"
 
 namespace {
@@ -46,20 +47,36 @@ TEST(FlashMap, BiosFilesFollowGenerationAndImageKind) {
     resetSettings();
 }
 
-TEST(FindFirmwareDeathTest, MissingIdEndsWith254AfterReleasingHost) {
-    SimBoard board;
-    EXPECT_EXIT(
-        {
-            dup2(STDERR_FILENO, STDOUT_FILENO);  // both streams into the checked one
-            osSetHost([]() -> OS* { return nullptr; },
-                      [](OS*) { std::fputs("host destroyed\n", stderr); });
-            FindFirmware(&board.os, &board.platform, 5, "Backup BIOS", "-2");
-        },
-        ::testing::ExitedWithCode(254),
-        "^the firmware_description firmware information is Backup BIOS\n"
-        "Could not find Backup BIOS firmware information\n"
-        "\"-2\" is an invalid switch for this version of wromup/lromup.\n"
-        "host destroyed\n$");
+// Refusals that end the run release the host first, with their own status.
+TEST(PlatformRefusalDeathTest, MissingFirmwareIs254NoChipsetIs255) {
+    const struct {
+        const char* part;
+        int (*call)(SimBoard&);
+        int status;
+        const char* out;
+    } cases[] = {
+        {"MX25L6445E",
+         [](SimBoard& b) { return FindFirmware(&b.os, &b.platform, 5, "Backup BIOS", "-2") != nullptr ? 0 : 1; },
+         254,
+         "^the firmware_description firmware information is Backup BIOS\n"
+         "Could not find Backup BIOS firmware information\n"
+         "\"-2\" is an invalid switch for this version of wromup/lromup.\n"
+         "host destroyed\n$"},
+        {"unknown", [](SimBoard& b) { return GetVPDInfo(&b.os, &b.platform); }, 255,
+         "Chipset ID incorrect! 00 00 00\n\r+Flash chipset could not be identified\nhost destroyed\n$"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.status);
+        SimBoard board(HOST_BRIDGE_ID_PCH, c.part);
+        EXPECT_EXIT(
+            {
+                dup2(STDERR_FILENO, STDOUT_FILENO);  // both streams into the checked one
+                osSetHost([]() -> OS* { return nullptr; },
+                          [](OS*) { std::fputs("host destroyed\n", stderr); });
+                c.call(board);
+            },
+            ::testing::ExitedWithCode(c.status), c.out);
+    }
 }
 
 }  // namespace

@@ -141,6 +141,15 @@ TEST_F(ModifyImage, RunningVpdFoundUpToOffset2BElseAnIntactCopyElseRefused) {
         EXPECT_EQ(std::string(reinterpret_cast<char*>(vpd) + 0x16, 7), "S1X2Y3Z");
         EXPECT_TRUE(std::equal(runningUuid, runningUuid + 16, record + 9));
     }
+    // An intact running block with a blank field: that field alone comes from a copy.
+    image = blank;
+    runningVpd()[0] = 0xAA;
+    std::fill(runningVpd() + 0x16, runningVpd() + 0x1D, 0);
+    runningVpd()[0x2F] = 0;
+    runningVpd()[0x2F] = static_cast<uint8_t>(-sum8(runningVpd() + 0x0D, runningVpd()[5] - 0x0D));
+    EXPECT_EQ(modify(), "The running BIOS's serial number is blank; the copy in the bank being replaced is "
+                        "carried instead\n");
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(vpd) + 0x16, 7), "S1X2Y3Z");
     // No intact VPD block in the shadow nor in either bank either.
     machine->legacyArea()[IMAGE_VPD_BLOCK] = 0;
     for (int b = 0; b < 2; ++b) {

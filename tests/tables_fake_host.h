@@ -1,10 +1,9 @@
 // A host whose physical memory is 1 MiB of zeros, all ones above (an unclaimed
-// bus); every memRead is logged as (address, length). Nothing else does anything.
+// bus). Nothing else does anything.
 #pragma once
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <utility>
 #include <vector>
 
 #include "os/os.h"
@@ -16,8 +15,8 @@ public:
 
     TablesFakeHost() : memory(MEMORY_SIZE, 0) {}
 
-    // Back to zeroed memory and an empty log (cheaper than a new host).
-    void reset() { std::fill(memory.begin(), memory.end(), 0); reads.clear(); }
+    // Back to zeroed memory (cheaper than a new host).
+    void reset() { std::fill(memory.begin(), memory.end(), 0); }
 
     // Places bytes in physical memory; bytes past 1 MiB are dropped.
     void load(uint32_t address, const void* data, size_t length) {
@@ -28,10 +27,8 @@ public:
     }
 
     std::vector<unsigned char> memory;
-    std::vector<std::pair<uint32_t, uint32_t>> reads;
 
     void memRead(unsigned int address, unsigned int length, unsigned char* destination) override {
-        reads.emplace_back(address, length);
         const uint64_t inside =
             address < MEMORY_SIZE ? std::min<uint64_t>(length, MEMORY_SIZE - address) : 0;
         std::copy_n(memory.data() + std::min(address, MEMORY_SIZE), inside, destination);
