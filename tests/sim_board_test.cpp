@@ -12,7 +12,6 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/vpd.h"
 #include "sim/board/board_image.h"
 #include "sim/board/machine.h"
 #include "sim/board/models.h"
@@ -24,23 +23,6 @@
 namespace {
 
 uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-
-uint8_t byteSum(const uint8_t* p, size_t n) {
-    uint8_t s = 0;
-    for (size_t i = 0; i < n; ++i) s = uint8_t(s + p[i]);
-    return s;
-}
-
-std::vector<uint8_t> physical(Machine& m, uint32_t addr, uint32_t len) {
-    std::vector<uint8_t> out(len);
-    m.memRead(addr, len, out.data());
-    return out;
-}
-
-// The block a trailer pointer designates in an image's top 64 KiB.
-const uint8_t* trailerBlock(const std::vector<uint8_t>& img, uint32_t pointer) {
-    return &img[img.size() - IMAGE_TOP_SIZE + le16(&img[img.size() - pointer])];
-}
 
 bool checksumOk(const std::vector<uint8_t>& img) {
     return le16(&img[img.size() - 2]) == imageChecksum(img.data(), img.size());
@@ -73,25 +55,6 @@ void patchByte(const std::string& file, long offset, char value) {
 
 }  // namespace
 
-TEST(BoardContents, RunningVpdSitsInTheSearchedWindowWithItsUuidBelow) {
-    MachineOptions o;
-    o.uuid = "00112233-4455-6677-8899-aabbccddeeff";
-    auto m = buildMachine(o);
-    ASSERT_TRUE(m);
-    const std::vector<uint8_t> w = physical(*m, vpd::VPD_SEARCH_BASE, vpd::VPD_SEARCH_LENGTH);
-    uint32_t k = 0;
-    while (k <= vpd::VPD_SEARCH_LAST && std::memcmp(&w[k], "\xAA\x55VPD", 5) != 0) ++k;
-    ASSERT_LE(k, vpd::VPD_SEARCH_LAST);
-    const uint8_t* v = &w[k];
-    ASSERT_LE(k + v[vpd::VPD_LENGTH], w.size());
-    EXPECT_EQ(byteSum(v + vpd::VPD_SUM_START, v[vpd::VPD_LENGTH] - vpd::VPD_SUM_START), 0);
-    EXPECT_LE(vpd::VPD_SEARCH_BASE + k + v[vpd::VPD_LENGTH], 0xFFFE2u);  // clear of the trailer
-    const uint8_t uuid[16] = {0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66,
-                              0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
-    EXPECT_EQ(physical(*m, vpd::VPD_SEARCH_BASE + k - vpd::VPD_RUNNING_UUID_BELOW, 16),
-              std::vector<uint8_t>(uuid, uuid + 16));
-}
-
 TEST(BoardContents, BanksAndNewImagesOfEachModelAreCompleteWithValidChecksums) {
     for (const char* model : {"moro310", "moro320", "moro330"}) {
         SCOPED_TRACE(model);
@@ -104,13 +67,6 @@ TEST(BoardContents, BanksAndNewImagesOfEachModelAreCompleteWithValidChecksums) {
             const std::vector<uint8_t>& img = m->bank(i).array();
             EXPECT_TRUE(m->bank(i).isProtected(uint32_t(img.size() - 1)));  // as an earlier update left it
             EXPECT_TRUE(checksumOk(img));
-            const uint8_t* v = trailerBlock(img, vpd::TRAILER_VPD_PTR);
-            ASSERT_EQ(std::memcmp(v, "\xAA\x55VPD", 5), 0);
-            EXPECT_EQ(byteSum(v + vpd::VPD_SUM_START, v[vpd::VPD_LENGTH] - vpd::VPD_SUM_START), 0);
-            const uint8_t* rec = v + vpd::VPD_UUID_RECORD;
-            EXPECT_EQ(le16(rec + vpd::UUIDREC_LENGTH), vpd::UUIDREC_UUID + 16);
-            EXPECT_EQ(byteSum(rec, le16(rec + vpd::UUIDREC_LENGTH)), 0);
-            EXPECT_EQ(std::memcmp(trailerBlock(img, vpd::TRAILER_ASSET_PTR), "_ASSETID_", 9), 0);
         }
         // The legacy area shadows the active bank's top 64 KiB, with the SMBIOS
         // tables and the running VPD copy the firmware built from that bank.

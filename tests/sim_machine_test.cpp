@@ -148,17 +148,49 @@ TEST(SimMachineSpi, BiosWriteEnableGatesHardwareEraseOfTheActiveBank) {
     EXPECT_EQ(m.bank(0).array()[0x1000], 0);
 }
 
-TEST(SimMachinePower, PowerOnKeepsOnlyNonVolatileState) {
+// A warm save (between runs of the tool) keeps the volatile state; power-on
+// keeps only the flash, its protection and the bank latch.
+TEST(SimMachinePower, WarmStateKeepsVolatileStateAndPowerOnOnlyTheNonVolatile) {
     Machine m(BoardConfig{});
     m.pciWrite(0, 31, 0, LPC_BIOS_CNTL, BIOS_CNTL_BIOSWE);
     driveOutput(m, m.wiring().flashWp, true);
     driveOutput(m, m.wiring().bankToggle, true);  // now bank 1
     m.bank(1).setStatus(0x1C);
+    m.bank(1).select();
+    m.bank(1).transfer(spinor::WREN);
+    m.bank(1).deselect();
+    Machine warm(BoardConfig{});
+    ASSERT_TRUE(warm.restoreVolatileState(m.saveVolatileState()));
+    EXPECT_EQ(warm.bank(1).status() & spinor::SR_WEL, spinor::SR_WEL);
+    EXPECT_EQ(warm.biosControl(), BIOS_CNTL_BIOSWE);
+
     m.powerOn();
     EXPECT_EQ(m.biosControl(), 0);
     EXPECT_TRUE(m.flashWriteProtectAsserted());
     EXPECT_EQ(m.activeBank(), 1);
     EXPECT_EQ(m.bank(1).status(), 0x1C);
+    // A bank whose reset vector is not a jump does not boot: nothing is shadowed.
+    m.bank(1).array().back() = 0x5A;
+    m.reboot();
+    EXPECT_NE(m.bootFault(), "");
+    EXPECT_EQ(m.legacyArea().back(), 0xFF);
+}
+
+// The firmware locked the controller down: its menu stays, FLOCKDN cannot be
+// cleared, and the done bits of its own cycles are left set.
+TEST(SimMachineSpi, LockDownKeepsTheFirmwareMenu) {
+    BoardConfig cfg;
+    cfg.firmwareMenu = "hostile";
+    cfg.spiLockDown = true;
+    Machine m(cfg);
+    SpiController& spi = m.spi();
+    EXPECT_EQ(spi.read(simspi::HSFS, 1) & simspi::HSFS_FDONE, simspi::HSFS_FDONE);
+    EXPECT_EQ(spi.read(simspi::SSFS, 1) & simspi::SSFS_CDS, simspi::SSFS_CDS);
+    EXPECT_EQ(spi.read(simspi::OPMENU + 5, 1), spinor::SE);
+    spi.write(simspi::OPMENU + 4, 4, 0x06060199);
+    spi.write(simspi::HSFS, 2, 0);
+    EXPECT_EQ(spi.read(simspi::OPMENU + 5, 1), spinor::SE);
+    EXPECT_TRUE(spi.lockedDown());
 }
 
 TEST(SimOs, EveryCallIsTracedInOrderAndCostsAMicrosecond) {
