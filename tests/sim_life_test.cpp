@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
@@ -115,13 +116,8 @@ std::string runningVersion(Machine& m) {
 }
 
 // ---- What a bank holds ----
-struct Identity {
-    std::string serial, mtm, uuid, asset, oem;
-    bool operator==(const Identity& o) const {
-        return serial == o.serial && mtm == o.mtm && uuid == o.uuid && asset == o.asset &&
-               oem == o.oem;
-    }
-};
+// Serial number, MTM, UUID, asset tag and OEM text.
+using Identity = std::vector<std::string>;
 
 std::string field(const uint8_t* p, size_t n) {
     size_t len = 0;
@@ -134,15 +130,13 @@ Identity bankIdentity(const std::vector<uint8_t>& flash) {
     const uint8_t* top = flash.data() + flash.size() - IMAGE_TOP_SIZE;
     auto block = [&](uint32_t pointer) { return top + (top[pointer] | top[pointer + 1] << 8) % IMAGE_TOP_SIZE; };
     const uint8_t* vpd = block(TRAILER_VPD_PTR);
-    Identity id;
-    if (std::memcmp(vpd, VPD_SIGNATURE, 5) == 0) {
-        id.serial = field(vpd + VPD_SERIAL, VPD_SERIAL_SIZE);
-        id.mtm = field(vpd + VPD_MTM, VPD_MTM_SIZE);
-        id.uuid.assign(vpd + VPD_UUID_RECORD + UUID_REC_UUID, vpd + VPD_UUID_RECORD + UUID_REC_UUID + UUID_SIZE);
-    }
-    id.asset = field(block(TRAILER_ASSET_PTR) + ASSET_TEXT, TEXT_FIELD_SIZE);
-    id.oem = field(block(TRAILER_OEM_PTR) + OEM_TEXT, TEXT_FIELD_SIZE);
-    return id;
+    const bool hasVpd = std::memcmp(vpd, VPD_SIGNATURE, 5) == 0;
+    const uint8_t* uuid = vpd + VPD_UUID_RECORD + UUID_REC_UUID;
+    return {hasVpd ? field(vpd + VPD_SERIAL, VPD_SERIAL_SIZE) : "",
+            hasVpd ? field(vpd + VPD_MTM, VPD_MTM_SIZE) : "",
+            hasVpd ? std::string(uuid, uuid + UUID_SIZE) : "",
+            field(block(TRAILER_ASSET_PTR) + ASSET_TEXT, TEXT_FIELD_SIZE),
+            field(block(TRAILER_OEM_PTR) + OEM_TEXT, TEXT_FIELD_SIZE)};
 }
 
 // One board's images on disk, removed at the end.
@@ -161,10 +155,7 @@ struct Images {
             versions.push_back(runningVersion(m).substr(0, 4) + std::to_string(50 + seed % 50) + "N");
         }
     }
-    ~Images() {
-        for (const std::string& f : files) std::remove(f.c_str());
-        ::rmdir(dir.c_str());
-    }
+    ~Images() { std::filesystem::remove_all(dir); }
 };
 
 struct LifeCase {
@@ -186,7 +177,7 @@ TEST_P(MachineLife, IdentityAndBootSurviveEverySequence) {
     ASSERT_TRUE(owned);
     Machine& m = *owned;
     const Identity machineId = bankIdentity(m.bank(0).array());
-    ASSERT_FALSE(machineId.serial.empty());
+    ASSERT_FALSE(machineId[0].empty());
     Images images(m, 4);
     // The version each bank's body was last given (empty: unknown after a cut).
     std::string expected[2] = {runningVersion(m), runningVersion(m)};
