@@ -101,7 +101,6 @@ TEST(FlashPartCommands, EraseAndStatusWritesAsTheDatasheetsSay) {
     const Row rows[] = {
         {"sector erase without WEL", "MX25L6445E", 0x00, false, {addressed(SE, 0)}, 0, 0, 0x00, 0},
         {"sector erase of a guarded block", "MX25L6445E", 0x84, false, {wren, addressed(SE, 0x7F0000)}, 0, 0, 0x84, 0},
-        {"sector erase", "MX25L6445E", 0x84, false, {wren, addressed(SE, 0x7EF123)}, 0x1000, 0x7EF000, 0x84, 60},
         {"chip erase with a guarded block", "MX25L6445E", 0x84, false, {wren, {CE}}, 0, 0, 0x84, 0},
         {"chip erase with a byte after the opcode", "W25Q16BV", 0x00, false, {wren, {CE, 0}}, 0, 0, SR_WEL, 0},
         {"chip erase", "W25Q16BV", 0x00, false, {wren, {CE}}, 0x200000, 0, 0x00, 3000},
@@ -110,7 +109,6 @@ TEST(FlashPartCommands, EraseAndStatusWritesAsTheDatasheetsSay) {
         {"block erase below the guarded top", "W25Q16BV", 0x04, false, {wren, addressed(BE, 0x1E0000)}, 0x10000, 0x1E0000, 0x04, 150},
         {"block erase of a guarded block", "W25Q16BV", 0x04, false, {wren, addressed(BE, 0x1F8000)}, 0, 0, 0x04, 0},
         {"write status under SRWD with WP# asserted", "MX25L6445E", 0xBC, true, {wren, {WRSR, 0}}, 0, 0, 0xBC, 0},
-        {"write status under SRWD, WP# not asserted", "MX25L6445E", 0xBC, false, {wren, {WRSR, 0}}, 0, 0, 0x00, 10},
         // Atmel: global protection; bit 4 reads WP# (WPP), bit 7 is SPRL.
         {"Atmel global protection", "AT26DF321", 0xBC, false, {}, 0, 0, 0x9C, 0},
         {"Atmel SPRL with WP# asserted", "AT26DF321", 0xBC, true, {wren, {WRSR, 0}}, 0, 0, 0x8C, 0},
@@ -180,19 +178,6 @@ TEST_F(SpiBusTest, SoftwareReadLandsInFdataWhenTheCycleEnds) {
     EXPECT_EQ(spi.read(FDATA0, 4), 0xAA1720C2u);  // DBC+1 bytes only
     spi.write(SSFS, 1, SSFS_CDS);
     EXPECT_EQ(ssfs(), 0);
-}
-
-TEST_F(SpiBusTest, AtomicCycleSendsThePrefixAndEndsWhenAPollSeesThePartReady) {
-    spi.write(FDATA0, 1, 0x94);
-    swCycle(M_WRSR, true, 1);
-    ASSERT_GE(bus.size(), 3u);
-    EXPECT_EQ(std::vector<Bytes>(bus.begin(), bus.begin() + 3),
-              std::vector<Bytes>({{spinor::WREN}, {spinor::WRSR, 0x94}, {spinor::RDSR, 0xFF}}));
-    EXPECT_EQ(part.status(), 0x94 | spinor::SR_WIP);
-    runTo(part.busyUntil());
-    EXPECT_EQ(ssfs(), SSFS_SCIP);
-    runTo(afterBusy());
-    EXPECT_EQ(ssfs(), SSFS_CDS);
 }
 
 TEST_F(SpiBusTest, RefusedSoftwareCyclesSetFcerrWithoutBusTraffic) {
