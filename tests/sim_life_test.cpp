@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
@@ -33,51 +34,26 @@ constexpr int CUT_STATUS = 99;
 
 // ---- The child's side ----
 Machine* g_machine = nullptr;
-int g_pipe = -1;
-
-void writeAll(int fd, const void* data, size_t n) {
-    const char* p = static_cast<const char*>(data);
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w <= 0) _exit(120);
-        p += w;
-        n -= size_t(w);
-    }
-}
+std::FILE* g_pipe = nullptr;
 
 // Non-volatile state and the chipset's registers, as the parent rebuilds them.
 void sendMachine() {
-    if (g_pipe < 0) return;
+    if (!g_pipe) return;
     Machine& m = *g_machine;
-    for (int i = 0; i < 2; ++i) {
-        writeAll(g_pipe, m.bank(i).array().data(), m.bank(i).array().size());
-        uint8_t status = m.bank(i).status();
-        writeAll(g_pipe, &status, 1);
-    }
-    uint8_t bank = uint8_t(m.activeBank()), lost = m.powerLost();
-    writeAll(g_pipe, &bank, 1);
-    writeAll(g_pipe, &lost, 1);
-    std::vector<uint8_t> state = m.saveVolatileState();
-    uint32_t size = uint32_t(state.size());
-    writeAll(g_pipe, &size, 4);
-    writeAll(g_pipe, state.data(), size);
-    ::close(g_pipe);
-    g_pipe = -1;
+    const uint8_t state[4] = {m.bank(0).status(), m.bank(1).status(), uint8_t(m.activeBank()),
+                              uint8_t(m.powerLost())};
+    const std::vector<uint8_t> chipset = m.saveVolatileState();
+    const uint32_t size = uint32_t(chipset.size());
+    for (int i = 0; i < 2; ++i) std::fwrite(m.bank(i).array().data(), 1, m.bank(i).array().size(), g_pipe);
+    std::fwrite(state, 1, sizeof state, g_pipe);
+    std::fwrite(&size, sizeof size, 1, g_pipe);
+    std::fwrite(chipset.data(), 1, size, g_pipe);
+    std::fclose(g_pipe);
+    g_pipe = nullptr;
 }
 
 OS* createHost() { return new SimOS(*g_machine); }
 void destroyHost(OS* os) { delete static_cast<SimOS*>(os); }
-
-bool readAll(int fd, void* data, size_t n) {
-    char* p = static_cast<char*>(data);
-    while (n > 0) {
-        ssize_t r = ::read(fd, p, n);
-        if (r <= 0) return false;
-        p += r;
-        n -= size_t(r);
-    }
-    return true;
-}
 
 // Runs the updater on m with args; the power fails at operation `cut` when
 // it is not negative. Returns the exit status (CUT_STATUS after a cut).
@@ -89,8 +65,8 @@ int runUpdater(Machine& m, const std::vector<std::string>& args, long cut = -1) 
     if (pid == 0) {
         ::close(fds[0]);
         g_machine = &m;
-        g_pipe = fds[1];
-        if (!std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr))
+        g_pipe = ::fdopen(fds[1], "w");
+        if (!g_pipe || !std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr))
             _exit(121);
         if (cut >= 0) {
             m.failPowerAtOperation(uint64_t(cut));
@@ -116,25 +92,22 @@ int runUpdater(Machine& m, const std::vector<std::string>& args, long cut = -1) 
         _exit(status);
     }
     ::close(fds[1]);
-    bool ok = true;
-    for (int i = 0; i < 2 && ok; ++i) {
-        ok = readAll(fds[0], m.bank(i).array().data(), m.bank(i).array().size());
-        uint8_t status = 0;
-        ok = ok && readAll(fds[0], &status, 1);
-        m.bank(i).setStatus(status);
-    }
-    uint8_t bank = 0, lost = 0;
+    std::FILE* in = ::fdopen(fds[0], "r");
+    const auto get = [in](void* to, size_t n) { return in && std::fread(to, 1, n, in) == n; };
+    uint8_t state[4] = {};
     uint32_t size = 0;
-    ok = ok && readAll(fds[0], &bank, 1) && readAll(fds[0], &lost, 1) && readAll(fds[0], &size, 4);
-    std::vector<uint8_t> state(size);
-    ok = ok && readAll(fds[0], state.data(), size);
-    ::close(fds[0]);
+    bool ok = get(m.bank(0).array().data(), m.bank(0).array().size()) &&
+              get(m.bank(1).array().data(), m.bank(1).array().size()) && get(state, 4) && get(&size, 4);
+    std::vector<uint8_t> chipset(ok ? size : 0);
+    ok = ok && get(chipset.data(), size);
+    if (in) std::fclose(in);
     int wstatus = 0;
     ::waitpid(pid, &wstatus, 0);
     if (!ok || !WIFEXITED(wstatus)) return -1;
-    m.setActiveBank(bank);
-    m.restoreVolatileState(state);
-    if (lost) m.powerOn();  // the machine comes back powered, as after a cut
+    for (int i = 0; i < 2; ++i) m.bank(i).setStatus(state[i]);
+    m.setActiveBank(state[2]);
+    m.restoreVolatileState(chipset);
+    if (state[3]) m.powerOn();  // the machine comes back powered, as after a cut
     return WEXITSTATUS(wstatus);
 }
 
@@ -143,13 +116,8 @@ std::string runningVersion(Machine& m) {
 }
 
 // ---- What a bank holds ----
-struct Identity {
-    std::string serial, mtm, uuid, asset, oem;
-    bool operator==(const Identity& o) const {
-        return serial == o.serial && mtm == o.mtm && uuid == o.uuid && asset == o.asset &&
-               oem == o.oem;
-    }
-};
+// Serial number, MTM, UUID, asset tag and OEM text.
+using Identity = std::vector<std::string>;
 
 std::string field(const uint8_t* p, size_t n) {
     size_t len = 0;
@@ -162,15 +130,13 @@ Identity bankIdentity(const std::vector<uint8_t>& flash) {
     const uint8_t* top = flash.data() + flash.size() - IMAGE_TOP_SIZE;
     auto block = [&](uint32_t pointer) { return top + (top[pointer] | top[pointer + 1] << 8) % IMAGE_TOP_SIZE; };
     const uint8_t* vpd = block(TRAILER_VPD_PTR);
-    Identity id;
-    if (std::memcmp(vpd, VPD_SIGNATURE, 5) == 0) {
-        id.serial = field(vpd + VPD_SERIAL, VPD_SERIAL_SIZE);
-        id.mtm = field(vpd + VPD_MTM, VPD_MTM_SIZE);
-        id.uuid.assign(vpd + VPD_UUID_RECORD + UUID_REC_UUID, vpd + VPD_UUID_RECORD + UUID_REC_UUID + UUID_SIZE);
-    }
-    id.asset = field(block(TRAILER_ASSET_PTR) + ASSET_TEXT, TEXT_FIELD_SIZE);
-    id.oem = field(block(TRAILER_OEM_PTR) + OEM_TEXT, TEXT_FIELD_SIZE);
-    return id;
+    const bool hasVpd = std::memcmp(vpd, VPD_SIGNATURE, 5) == 0;
+    const uint8_t* uuid = vpd + VPD_UUID_RECORD + UUID_REC_UUID;
+    return {hasVpd ? field(vpd + VPD_SERIAL, VPD_SERIAL_SIZE) : "",
+            hasVpd ? field(vpd + VPD_MTM, VPD_MTM_SIZE) : "",
+            hasVpd ? std::string(uuid, uuid + UUID_SIZE) : "",
+            field(block(TRAILER_ASSET_PTR) + ASSET_TEXT, TEXT_FIELD_SIZE),
+            field(block(TRAILER_OEM_PTR) + OEM_TEXT, TEXT_FIELD_SIZE)};
 }
 
 // One board's images on disk, removed at the end.
@@ -189,10 +155,7 @@ struct Images {
             versions.push_back(runningVersion(m).substr(0, 4) + std::to_string(50 + seed % 50) + "N");
         }
     }
-    ~Images() {
-        for (const std::string& f : files) std::remove(f.c_str());
-        ::rmdir(dir.c_str());
-    }
+    ~Images() { std::filesystem::remove_all(dir); }
 };
 
 struct LifeCase {
@@ -214,7 +177,7 @@ TEST_P(MachineLife, IdentityAndBootSurviveEverySequence) {
     ASSERT_TRUE(owned);
     Machine& m = *owned;
     const Identity machineId = bankIdentity(m.bank(0).array());
-    ASSERT_FALSE(machineId.serial.empty());
+    ASSERT_FALSE(machineId[0].empty());
     Images images(m, 4);
     // The version each bank's body was last given (empty: unknown after a cut).
     std::string expected[2] = {runningVersion(m), runningVersion(m)};

@@ -90,47 +90,33 @@ TEST(SimMachinePci, ConfigurationMechanismOne) {
     EXPECT_EQ(cfgRead(m, 0), 0xFFFFFFFFu);
 }
 
-TEST(SimMachineGpio, BankToggleAndSenseLinesOfEachBoard) {
-    for (uint32_t host : {HOST_BRIDGE_ID_PCH, HOST_BRIDGE_ID_ICH}) {
-        SCOPED_TRACE(host);
-        BoardConfig cfg;
-        cfg.hostBridgeId = host;
-        Machine m(cfg);
-        const GpioWiring& w = m.wiring();
-        EXPECT_EQ(m.activeBank(), 0);
-
-        // The bank flips on a rising edge only, and not while the pin is an input.
-        const PinBytes t = pinBytes(w.bankToggle);
-        driveOutput(m, w.bankToggle, true);
-        EXPECT_EQ(m.activeBank(), 1);
-        driveOutput(m, w.bankToggle, false);
-        rmw(m, t.level, t.mask, false);
-        rmw(m, t.direction, t.mask, true);
-        rmw(m, t.level, t.mask, true);
-        EXPECT_EQ(m.activeBank(), 1);
-
-        // The sense input follows the multiplexer.
-        const PinBytes s = pinBytes(w.bankSense);
-        EXPECT_EQ(m.portRead(s.level, 1) & s.mask, s.mask);
-        m.setActiveBank(0);
-        EXPECT_EQ(m.portRead(s.level, 1) & s.mask, 0u);
-    }
+// The bank flips on a rising edge only (what /chg drives), and not while the
+// pin is an input.
+TEST(SimMachineGpio, BankToggleFlipsOnARisingEdgeOfAnOutputOnly) {
+    Machine m(BoardConfig{});
+    const unsigned pin = m.wiring().bankToggle;
+    const PinBytes t = pinBytes(pin);
+    driveOutput(m, pin, true);
+    EXPECT_EQ(m.activeBank(), 1);
+    driveOutput(m, pin, false);
+    rmw(m, t.level, t.mask, false);
+    rmw(m, t.direction, t.mask, true);
+    rmw(m, t.level, t.mask, true);
+    EXPECT_EQ(m.activeBank(), 1);
 }
 
-TEST(SimMachineMemory, UnmappedSpaceReadsOnesAndTheBiosWindowFollowsTheBank) {
+TEST(SimMachineMemory, UnmappedSpaceReadsOnesAndTheBiosWindowIsReadOnly) {
     Machine m(BoardConfig{});
     memPut(m, 0x00100000, 4, 0);  // dropped
     EXPECT_EQ(mem32(m, 0x00100000), 0xFFFFFFFFu);
 
     const uint32_t size = m.bank(0).info().size;
     ASSERT_EQ(m.biosWindowBase(), uint32_t(ADDRESS_SPACE_TOP - size));
-    m.bank(1).array()[size - 1] = 0x22;
     m.bank(0).array()[0] = 0x33;
-    m.setActiveBank(1);
+    m.bank(0).array()[size - 1] = 0x22;
     EXPECT_EQ(mem32(m, 0xFFFFFFFCu) >> 24, 0x22u);  // ends exactly at 4 GiB
-    m.setActiveBank(0);
     EXPECT_EQ(mem32(m, m.biosWindowBase() - 2), 0xFF33FFFFu);  // ones, then the part
-    memPut(m, m.biosWindowBase(), 1, 0);  // the window is read-only
+    memPut(m, m.biosWindowBase(), 1, 0);
     EXPECT_EQ(m.bank(0).array()[0], 0x33);
 }
 
@@ -148,17 +134,49 @@ TEST(SimMachineSpi, BiosWriteEnableGatesHardwareEraseOfTheActiveBank) {
     EXPECT_EQ(m.bank(0).array()[0x1000], 0);
 }
 
-TEST(SimMachinePower, PowerOnKeepsOnlyNonVolatileState) {
+// A warm save (between runs of the tool) keeps the volatile state; power-on
+// keeps only the flash, its protection and the bank latch.
+TEST(SimMachinePower, WarmStateKeepsVolatileStateAndPowerOnOnlyTheNonVolatile) {
     Machine m(BoardConfig{});
     m.pciWrite(0, 31, 0, LPC_BIOS_CNTL, BIOS_CNTL_BIOSWE);
     driveOutput(m, m.wiring().flashWp, true);
     driveOutput(m, m.wiring().bankToggle, true);  // now bank 1
     m.bank(1).setStatus(0x1C);
+    m.bank(1).select();
+    m.bank(1).transfer(spinor::WREN);
+    m.bank(1).deselect();
+    Machine warm(BoardConfig{});
+    ASSERT_TRUE(warm.restoreVolatileState(m.saveVolatileState()));
+    EXPECT_EQ(warm.bank(1).status() & spinor::SR_WEL, spinor::SR_WEL);
+    EXPECT_EQ(warm.biosControl(), BIOS_CNTL_BIOSWE);
+
     m.powerOn();
     EXPECT_EQ(m.biosControl(), 0);
     EXPECT_TRUE(m.flashWriteProtectAsserted());
     EXPECT_EQ(m.activeBank(), 1);
     EXPECT_EQ(m.bank(1).status(), 0x1C);
+    // A bank whose reset vector is not a jump does not boot: nothing is shadowed.
+    m.bank(1).array().back() = 0x5A;
+    m.reboot();
+    EXPECT_NE(m.bootFault(), "");
+    EXPECT_EQ(m.legacyArea().back(), 0xFF);
+}
+
+// The firmware locked the controller down: its menu stays, FLOCKDN cannot be
+// cleared, and the done bits of its own cycles are left set.
+TEST(SimMachineSpi, LockDownKeepsTheFirmwareMenu) {
+    BoardConfig cfg;
+    cfg.firmwareMenu = "hostile";
+    cfg.spiLockDown = true;
+    Machine m(cfg);
+    SpiController& spi = m.spi();
+    EXPECT_EQ(spi.read(simspi::HSFS, 1) & simspi::HSFS_FDONE, simspi::HSFS_FDONE);
+    EXPECT_EQ(spi.read(simspi::SSFS, 1) & simspi::SSFS_CDS, simspi::SSFS_CDS);
+    EXPECT_EQ(spi.read(simspi::OPMENU + 5, 1), spinor::SE);
+    spi.write(simspi::OPMENU + 4, 4, 0x06060199);
+    spi.write(simspi::HSFS, 2, 0);
+    EXPECT_EQ(spi.read(simspi::OPMENU + 5, 1), spinor::SE);
+    EXPECT_TRUE(spi.lockedDown());
 }
 
 TEST(SimOs, EveryCallIsTracedInOrderAndCostsAMicrosecond) {

@@ -2,6 +2,7 @@
 // controller in front of them, driven through its registers as a driver would.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "sim/board/spi_controller.h"
@@ -69,7 +70,9 @@ protected:
     uint64_t afterBusy() const { return part.busyUntil() + 4 * BYTE_NS; }
 };
 
-TEST(FlashPartTable, IdentityAndTopProtectionOfEachPart) {
+}  // namespace
+
+TEST(FlashPartTable, IdentityOfEachPart) {
     SimClock clock;
     for (const FlashPartInfo& info : flashPartTable()) {
         FlashPart part(info, clock);
@@ -77,32 +80,68 @@ TEST(FlashPartTable, IdentityAndTopProtectionOfEachPart) {
             << info.name;
     }
     EXPECT_EQ(findFlashPart("unknown"), &flashPartTable().back());
+}
 
-    struct Case { const char* part; uint8_t status; uint32_t firstGuarded; };
-    const Case cases[] = {
-        {"MX25L6445E", 0x94, 0x700000},  // BP = 5: top 1 MiB
-        {"AT26DF321", 0x94, 0x3F0000},   // SWP = 1
-        {"MX25L1606E", 0x1C, 0},         // BP = 7: 8 MiB, capped at the part
+// Erase and write-status commands on a part whose array is all zeros, each
+// command let run to its end: what they erase, the status they leave, the
+// time they keep the part busy. Refusals erase nothing and clear WEL.
+TEST(FlashPartCommands, EraseAndStatusWritesAsTheDatasheetsSay) {
+    using namespace spinor;
+    const Bytes wren = {WREN};
+    struct Row {
+        const char* what;
+        const char* part;
+        uint8_t status;  // programmed as an earlier write-status would leave it
+        bool wp;         // WP# asserted
+        std::vector<Bytes> commands;
+        uint32_t erased, firstErased;  // bytes that read 0xFF afterwards, the lowest
+        uint8_t statusAfter;
+        uint64_t busyMs;
     };
-    for (const Case& c : cases) {
-        FlashPart part(*findFlashPart(c.part), clock);
-        part.setStatus(c.status);
-        EXPECT_TRUE(part.isProtected(c.firstGuarded)) << c.part << " " << int(c.status);
-        EXPECT_EQ(c.firstGuarded && part.isProtected(c.firstGuarded - 1), false) << c.part;
+    const Row rows[] = {
+        {"sector erase without WEL", "MX25L6445E", 0x00, false, {addressed(SE, 0)}, 0, 0, 0x00, 0},
+        {"sector erase of a guarded block", "MX25L6445E", 0x84, false, {wren, addressed(SE, 0x7F0000)}, 0, 0, 0x84, 0},
+        {"chip erase with a guarded block", "MX25L6445E", 0x84, false, {wren, {CE}}, 0, 0, 0x84, 0},
+        {"chip erase with a byte after the opcode", "W25Q16BV", 0x00, false, {wren, {CE, 0}}, 0, 0, SR_WEL, 0},
+        {"chip erase", "W25Q16BV", 0x00, false, {wren, {CE}}, 0x200000, 0, 0x00, 3000},
+        {"block erase, unaligned address", "W25Q16BV", 0x00, false, {wren, addressed(BE, 0x1F1234)}, 0x10000, 0x1F0000, 0x00, 150},
+        {"block erase without WEL", "W25Q16BV", 0x00, false, {addressed(BE, 0x1F0000)}, 0, 0, 0x00, 0},
+        {"block erase below the guarded top", "W25Q16BV", 0x04, false, {wren, addressed(BE, 0x1E0000)}, 0x10000, 0x1E0000, 0x04, 150},
+        {"block erase of a guarded block", "W25Q16BV", 0x04, false, {wren, addressed(BE, 0x1F8000)}, 0, 0, 0x04, 0},
+        {"write status under SRWD with WP# asserted", "MX25L6445E", 0xBC, true, {wren, {WRSR, 0}}, 0, 0, 0xBC, 0},
+        // Atmel: global protection; bit 4 reads WP# (WPP), bit 7 is SPRL.
+        {"Atmel global protection", "AT26DF321", 0xBC, false, {}, 0, 0, 0x9C, 0},
+        {"Atmel SPRL with WP# asserted", "AT26DF321", 0xBC, true, {wren, {WRSR, 0}}, 0, 0, 0x8C, 0},
+        {"Atmel clears SPRL, and then the protection", "AT26DF321", 0xBC, false,
+         {wren, {WRSR, 0x14}, wren, {WRSR, 0x00}}, 0, 0, 0x10, 20},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        SimClock clock;
+        FlashPart part(*findFlashPart(r.part), clock);
+        std::fill(part.array().begin(), part.array().end(), 0x00);
+        part.programStatus(r.status);
+        part.setWriteProtect(r.wp);
+        for (const Bytes& c : r.commands) {
+            onBus(part, c);
+            clock.ns = std::max(clock.ns, part.busyUntil());
+        }
+        const auto& a = part.array();
+        EXPECT_EQ(uint32_t(std::count(a.begin(), a.end(), 0xFF)), r.erased);
+        if (r.erased) {
+            EXPECT_EQ(uint32_t(std::find(a.begin(), a.end(), 0xFF) - a.begin()), r.firstErased);
+        }
+        EXPECT_EQ(part.status(), r.statusAfter);
+        EXPECT_EQ(clock.ns, r.busyMs * SIM_NS_PER_MS);
     }
 }
 
-TEST_F(SpiBusTest, StatusRegisterWelWipAndHardwareProtectedMode) {
+TEST_F(SpiBusTest, StatusRegisterWelAndWip) {
     wren();
     EXPECT_EQ(rdsr(), spinor::SR_WEL);
     cmd({spinor::WRSR, 0xFF});  // WIP, WEL and bit 6 are not writable
     EXPECT_EQ(cmd({spinor::RDSR, 0, 0}), Bytes({0xFF, 0xBD, 0xBD}));  // repeats, WIP live
     settle();
-    EXPECT_EQ(rdsr(), 0xBC);
-
-    part.setWriteProtect(true);  // SRWD with WP# low: status is frozen
-    wren();
-    cmd({spinor::WRSR, 0x00});
     EXPECT_EQ(rdsr(), 0xBC);
 }
 
@@ -118,27 +157,13 @@ TEST_F(SpiBusTest, ProgramOnlyClearsBitsWrappingInThePage) {
     EXPECT_EQ(part.array()[0x1000], 0x33);
 }
 
-TEST_F(SpiBusTest, RefusedAndBusyCommandsLeaveTheArrayAlone) {
-    part.array()[0] = 0x55;
-    cmd(addressed(spinor::SE, 0));  // no WEL
-    part.setStatus(0x84);           // top 64 KiB guarded
-    part.array()[0x7F0000] = 0x55;
-    wren();
-    cmd(addressed(spinor::SE, 0x7F0000));
-    EXPECT_EQ(rdsr(), 0x84);  // refusal clears WEL, nothing started
-    wren();
-    cmd({spinor::CE});  // any guarded block refuses chip erase
-    EXPECT_EQ(part.array()[0x7F0000], 0x55);
-    EXPECT_EQ(part.array()[0], 0x55);
-
+TEST_F(SpiBusTest, WhileBusyOnlyStatusReadsAreAnswered) {
     wren();
     cmd(addressed(spinor::SE, 0));
     ASSERT_TRUE(part.busy());
-
-    // While busy only status reads are answered.
     wren();
     EXPECT_EQ(cmd(addressed(spinor::READ, 0, {0}))[4], spinor::IDLE_BUS);
-    EXPECT_EQ(rdsr(), 0x84 | spinor::SR_WIP);
+    EXPECT_EQ(rdsr(), spinor::SR_WIP);
     EXPECT_EQ(part.erasedBytes(), 4096u);
 }
 
@@ -155,19 +180,6 @@ TEST_F(SpiBusTest, SoftwareReadLandsInFdataWhenTheCycleEnds) {
     EXPECT_EQ(ssfs(), 0);
 }
 
-TEST_F(SpiBusTest, AtomicCycleSendsThePrefixAndEndsWhenAPollSeesThePartReady) {
-    spi.write(FDATA0, 1, 0x94);
-    swCycle(M_WRSR, true, 1);
-    ASSERT_GE(bus.size(), 3u);
-    EXPECT_EQ(std::vector<Bytes>(bus.begin(), bus.begin() + 3),
-              std::vector<Bytes>({{spinor::WREN}, {spinor::WRSR, 0x94}, {spinor::RDSR, 0xFF}}));
-    EXPECT_EQ(part.status(), 0x94 | spinor::SR_WIP);
-    runTo(part.busyUntil());
-    EXPECT_EQ(ssfs(), SSFS_SCIP);
-    runTo(afterBusy());
-    EXPECT_EQ(ssfs(), SSFS_CDS);
-}
-
 TEST_F(SpiBusTest, RefusedSoftwareCyclesSetFcerrWithoutBusTraffic) {
     struct Row { unsigned entry; bool atomic; unsigned dataBytes; const char* what; };
     for (const Row& r : {Row{M_PP_AS_READ, false, 1, "program opcode typed as a read"},
@@ -180,7 +192,7 @@ TEST_F(SpiBusTest, RefusedSoftwareCyclesSetFcerrWithoutBusTraffic) {
     }
 }
 
-TEST_F(SpiBusTest, HardwareCyclesEndWithFdoneOnlyAfterThePartIsReady) {
+TEST_F(SpiBusTest, HardwareEraseEndsWithFdoneOnlyAfterThePartIsReady) {
     part.array()[0x2000] = 0x00;
     hwCycle(FCYCLE_ERASE, 0x2040, 1);
     EXPECT_EQ(bus[1], Bytes({spinor::SE, 0x00, 0x20, 0x40}));
@@ -189,21 +201,4 @@ TEST_F(SpiBusTest, HardwareCyclesEndWithFdoneOnlyAfterThePartIsReady) {
     EXPECT_EQ(hsfs(), HSFS_SCIP);
     runTo(afterBusy());
     EXPECT_EQ(hsfs(), HSFS_FDONE);
-    spi.write(HSFS, 1, HSFS_FDONE);
-
-    for (uint32_t i = 0; i < FDATA_SIZE; i += 4) spi.write(FDATA0 + i, 4, 0x03020100 + i * 0x01010101);
-    bus.clear();
-    hwCycle(FCYCLE_WRITE, 0x20F0, 64);  // wraps within the page after 16 bytes
-    EXPECT_EQ(bus[0], Bytes({spinor::WREN}));
-    EXPECT_EQ(part.array()[0x2000], 16);
-    EXPECT_EQ(part.array()[0x2100], 0xFF);
-    runTo(afterBusy());
-    EXPECT_EQ(hsfs(), HSFS_FDONE);
-    spi.write(HSFS, 1, HSFS_FDONE);
-
-    hwCycle(FCYCLE_READ, 0x20FE, 4);
-    runTo(clock.ns + 8 * BYTE_NS);
-    EXPECT_EQ(spi.read(FDATA0, 4), 0xFFFF0F0Eu);  // reads run on past the page
 }
-
-}  // namespace
