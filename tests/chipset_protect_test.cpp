@@ -109,20 +109,3 @@ TEST(ChipsetProtect, HostBridgeOfNeitherGenerationTouchesNoLineAndLocksNothing) 
     }));
     EXPECT_EQ(rig.machine.activeBank(), 0);
 }
-
-// A software cycle: SCIP seen clear, then the four bytes of SSFS/SSFC from
-// the high byte down, SCGO in the third, the status cleared last.
-TEST(ChipsetProtect, SoftwareCycleStartsWithTheGoByteAfterCountAndData) {
-    ChipsetRig rig(HOST_BRIDGE_ID_ICH, "W25Q16BV");
-    ich10spiChipset chip(&rig.os, nullptr);
-    rig.os.setTracing(true);
-    quietly([&] { return chip.identify(); });
-    const auto& t = rig.os.trace();
-    auto go = std::find(t.begin(), t.end(), spiByteWrite(SSFS_ADDR + 1, 0x42));  // read identity
-    ASSERT_TRUE(go != t.end() && go - t.begin() >= 4 && t.end() - go >= 2);
-    EXPECT_TRUE((go - 4)->kind == TraceKind::MemR && (go - 4)->address == SSFS_ADDR && ((go - 4)->value & 1) == 0);
-    // Stale CDS and FCERR are cleared before the cycle's bytes go in.
-    EXPECT_TRUE(std::vector<TraceEntry>(go - 3, go + 2) ==
-                (std::vector<TraceEntry>{spiByteWrite(SSFS_ADDR, 0x0C), spiByteWrite(SSFS_ADDR + 3, 0x00), spiByteWrite(SSFS_ADDR + 2, 0x43),
-                                         spiByteWrite(SSFS_ADDR + 1, 0x42), spiByteWrite(SSFS_ADDR, 0x00)}));
-}
