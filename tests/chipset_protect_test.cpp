@@ -1,9 +1,11 @@
-// Flash protection: the device state the steps leave, and the access order
-// where order is what keeps the part safe. (The EEPROM and bank lines are
-// driven end to end by the update scripts.)
+// Flash protection: the device state the steps leave, the access order where
+// order is what keeps the part safe, and the guards put back as found. (The
+// EEPROM and bank lines are driven end to end by the update scripts.)
 #include <algorithm>
 
+#include "chipset/flash_guards.h"
 #include "chipset_rig.h"
+#include "sim/board/spi_regs.h"
 
 namespace {
 // Lock status: block protection re-armed with SRWD set; WP# is a bit of the
@@ -78,4 +80,40 @@ TEST(ChipsetProtect, HostBridgeOfNeitherGenerationTouchesNoLineAndLocksNothing) 
         return e.kind == TraceKind::MemW || isGpioPort(e);
     }));
     EXPECT_EQ(rig.machine.activeBank(), 0);
+}
+
+// Putting the guards back: whatever the chipset opened ends as it was found,
+// locked or not, and a status register that could not be read is locked.
+TEST(FlashGuards, OpenedGuardsEndAsFoundOrLockedWhenTheStatusWasUnknown) {
+    struct Row { const char* what; bool foundOpen; bool firmwareMenuWithoutReadStatus;
+                 uint8_t status; bool wpAsserted; uint8_t bioswe; };
+    const Row rows[] = {
+        {"found locked", false, false, 0xBC, true, 0},
+        {"found open", true, false, 0x00, false, 1},
+        {"status unreadable", false, true, 0xBC, true, 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        ChipsetRig rig(HOST_BRIDGE_ID_ICH, "W25Q16BV");
+        rig.machine.bank(0).setStatus(0xBC);
+        const auto openAll = [&] {  // as building and identifying the chipset does
+            quietly([&] { return ich10spiChipset(&rig.os, nullptr).identify(); });
+            rig.os.sleep(20);
+        };
+        if (r.foundOpen) openAll();  // a run before left them open
+        if (r.firmwareMenuWithoutReadStatus)
+            for (unsigned i = 0; i < simspi::OPMENU_ENTRIES; ++i)
+                if (rig.machine.spi().registers()[simspi::OPMENU + i] == 0x05)
+                    rig.machine.spi().registers()[simspi::OPMENU + i] = 0xAB;
+
+        const FlashGuards found = readFlashGuards(&rig.os);
+        openAll();
+        ASSERT_EQ(rig.machine.bank(0).status(), 0x00);  // the chipset opened them all
+        restoreFlashGuards(&rig.os, found);
+        rig.os.sleep(20);
+
+        EXPECT_EQ(rig.machine.bank(0).status(), r.status);
+        EXPECT_EQ(rig.machine.flashWriteProtectAsserted(), r.wpAsserted);
+        EXPECT_EQ(rig.machine.biosControl() & 1, r.bioswe);
+    }
 }
