@@ -51,6 +51,7 @@ TEST(ChipsetRewrite, EachBlockGetsTheLeastWorkThatLeavesTheNewData) {
     EXPECT_EQ(std::count(progress.begin(), progress.end(), '\r'), 4);  // one line per block, worked or not
     EXPECT_EQ(part.erasedBytes(), 2u * BLOCK);                          // blocks 2 and 3 only
     EXPECT_EQ(part.programmedBytes(), BLOCK + BLOCK - 4 * CHUNK);      // block 1, block 2 less its 0xFF chunks
+    EXPECT_EQ(chip.getStats().unchangedBlocks, 1u);                     // block 0
     EXPECT_FALSE(bus.saw(spinor::PP, START, START + BLOCK)) << "the equal block was programmed";
     EXPECT_FALSE(bus.saw(spinor::SE, START, START + 2 * BLOCK)) << "an erase where a program does";
     EXPECT_FALSE(bus.saw(spinor::PP, START + 3 * BLOCK, START + 4 * BLOCK)) << "0xFF programmed after an erase";
