@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "chipset_rig.h"
+#include "sim/board/spi_regs.h"
 
 // A software cycle that never completes fails the identification too.
 TEST(ChipsetFaults, KnownPartsAreNamedAndUnknownRefused) {
@@ -41,6 +42,15 @@ TEST(ChipsetFaults, ProgramStopsAtTheFailingBlock) {
          SPI_ERR_PROTECTED,
          "Flash block protection could not be cleared (status register 0x94); is the flash "
          "write-protect line held low?\n"},
+        // Protection could be cleared, but not put back at the end.
+        {"locked menu without write status",
+         [](Machine& m) {
+             m.spi().registers()[simspi::OPMENU + 6] = 0x00;  // write status in the firmware's menu
+             m.spi().write(simspi::HSFS, 2, simspi::HSFS_FLOCKDN);
+         },
+         0x1000, 0, SPI_ERR_NO_OPCODE,
+         "The SPI controller's opcode menu has no write status entry (opcode 0x01 after write enable) and "
+         "the firmware has locked it against changes; the cycle was not started\n"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);

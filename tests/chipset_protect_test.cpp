@@ -1,18 +1,18 @@
-// Flash protection, boot bank and EEPROM write-protect: the device state the
-// steps leave, and the access order where order is what keeps the part safe.
+// Flash protection: the device state the steps leave, the access order where
+// order is what keeps the part safe, and the guards put back as found. (The
+// EEPROM and bank lines are driven end to end by the update scripts.)
 #include <algorithm>
 
+#include "chipset/flash_guards.h"
 #include "chipset_rig.h"
+#include "sim/board/spi_regs.h"
 
 namespace {
 // Lock status: block protection re-armed with SRWD set; WP# is a bit of the
-// GPIO 24..31 registers; the toggle line's level port and bit; the bank sense
-// value while the backup bank runs.
-struct Generation { uint32_t bridge; const char* part; uint8_t lockedStatus, wpMask; uint32_t bootBlock;
-                    uint32_t togglePort; uint8_t toggleMask; unsigned char backup; };
-const Generation GENERATIONS[] = {
-    {HOST_BRIDGE_ID_PCH, "MX25L6445E", 0x94, 0x10, 0x7FF000, GPIO_BASE + 0x0D, 0x80, 0x02},
-    {HOST_BRIDGE_ID_ICH, "W25Q16BV", 0xBC, 0x04, 0x1FF000, GPIO_BASE + 0x0F, 0x08, 0x01}};
+// GPIO 24..31 registers.
+struct Generation { uint32_t bridge; const char* part; uint8_t lockedStatus, wpMask; uint32_t bootBlock; };
+const Generation GENERATIONS[] = {{HOST_BRIDGE_ID_PCH, "MX25L6445E", 0x94, 0x10, 0x7FF000},
+                                  {HOST_BRIDGE_ID_ICH, "W25Q16BV", 0xBC, 0x04, 0x1FF000}};
 
 bool isGpioPort(const TraceEntry& e) {
     return (e.kind == TraceKind::In || e.kind == TraceKind::Out) && e.address >= GPIO_BASE &&
@@ -67,34 +67,6 @@ TEST(ChipsetProtect, LockAfterAnUpdateThenTheNextUpdateUnlocksAndPrograms) {
     }
 }
 
-// The EEPROM line follows lock and unlock; a low-high-low pulse on the toggle
-// line switches the bank, and the sense line reports it.
-TEST(ChipsetProtect, EepromAndBankLinesFollowTheirSteps) {
-    for (const Generation& g : GENERATIONS) {
-        SCOPED_TRACE(g.part);
-        ChipsetRig rig(g.bridge, g.part);
-        EXPECT_EQ(UnlockEEPROM(&rig.os), 1);
-        EXPECT_FALSE(rig.machine.eepromWriteProtectHigh());
-        EXPECT_EQ(LockEEPROM(&rig.os), 1);
-        EXPECT_TRUE(rig.machine.eepromWriteProtectHigh());
-
-        std::string out;
-        EXPECT_EQ(quietly([&] { return ReadActiveBIOS(&rig.os); }, &out), 0);
-        EXPECT_EQ(out, "Current Active BIOS is Primary BIOS\n");
-        rig.os.setTracing(true);
-        change_pb_gpio(&rig.os);
-        std::vector<uint32_t> levels;
-        for (const TraceEntry& e : rig.os.trace())
-            if (e.kind == TraceKind::Out && e.address == g.togglePort) levels.push_back(e.value & g.toggleMask);
-        EXPECT_EQ(levels, (std::vector<uint32_t>{0, g.toggleMask, 0}));
-        EXPECT_EQ(rig.machine.activeBank(), 1);
-        EXPECT_EQ(quietly([&] { return ReadActiveBIOS(&rig.os); }, &out), g.backup);
-        EXPECT_EQ(out, "Current Active BIOS is Backup BIOS\n");
-        change_pb_gpio(&rig.os);
-        EXPECT_EQ(rig.machine.activeBank(), 0);
-    }
-}
-
 TEST(ChipsetProtect, HostBridgeOfNeitherGenerationTouchesNoLineAndLocksNothing) {
     ChipsetRig rig(0x12378086, "MX25L6445E");
     { ich10spiChipset opener(&rig.os, nullptr); }
@@ -110,19 +82,38 @@ TEST(ChipsetProtect, HostBridgeOfNeitherGenerationTouchesNoLineAndLocksNothing) 
     EXPECT_EQ(rig.machine.activeBank(), 0);
 }
 
-// A software cycle: SCIP seen clear, then the four bytes of SSFS/SSFC from
-// the high byte down, SCGO in the third, the status cleared last.
-TEST(ChipsetProtect, SoftwareCycleStartsWithTheGoByteAfterCountAndData) {
-    ChipsetRig rig(HOST_BRIDGE_ID_ICH, "W25Q16BV");
-    ich10spiChipset chip(&rig.os, nullptr);
-    rig.os.setTracing(true);
-    quietly([&] { return chip.identify(); });
-    const auto& t = rig.os.trace();
-    auto go = std::find(t.begin(), t.end(), spiByteWrite(SSFS_ADDR + 1, 0x42));  // read identity
-    ASSERT_TRUE(go != t.end() && go - t.begin() >= 4 && t.end() - go >= 2);
-    EXPECT_TRUE((go - 4)->kind == TraceKind::MemR && (go - 4)->address == SSFS_ADDR && ((go - 4)->value & 1) == 0);
-    // Stale CDS and FCERR are cleared before the cycle's bytes go in.
-    EXPECT_TRUE(std::vector<TraceEntry>(go - 3, go + 2) ==
-                (std::vector<TraceEntry>{spiByteWrite(SSFS_ADDR, 0x0C), spiByteWrite(SSFS_ADDR + 3, 0x00), spiByteWrite(SSFS_ADDR + 2, 0x43),
-                                         spiByteWrite(SSFS_ADDR + 1, 0x42), spiByteWrite(SSFS_ADDR, 0x00)}));
+// Putting the guards back: whatever the chipset opened ends as it was found,
+// locked or not, and a status register that could not be read is locked.
+TEST(FlashGuards, OpenedGuardsEndAsFoundOrLockedWhenTheStatusWasUnknown) {
+    struct Row { const char* what; bool foundOpen; bool firmwareMenuWithoutReadStatus;
+                 uint8_t status; bool wpAsserted; uint8_t bioswe; };
+    const Row rows[] = {
+        {"found locked", false, false, 0xBC, true, 0},
+        {"found open", true, false, 0x00, false, 1},
+        {"status unreadable", false, true, 0xBC, true, 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        ChipsetRig rig(HOST_BRIDGE_ID_ICH, "W25Q16BV");
+        rig.machine.bank(0).setStatus(0xBC);
+        const auto openAll = [&] {  // as building and identifying the chipset does
+            quietly([&] { return ich10spiChipset(&rig.os, nullptr).identify(); });
+            rig.os.sleep(20);
+        };
+        if (r.foundOpen) openAll();  // a run before left them open
+        if (r.firmwareMenuWithoutReadStatus)
+            for (unsigned i = 0; i < simspi::OPMENU_ENTRIES; ++i)
+                if (rig.machine.spi().registers()[simspi::OPMENU + i] == 0x05)
+                    rig.machine.spi().registers()[simspi::OPMENU + i] = 0xAB;
+
+        const FlashGuards found = readFlashGuards(&rig.os);
+        openAll();
+        ASSERT_EQ(rig.machine.bank(0).status(), 0x00);  // the chipset opened them all
+        restoreFlashGuards(&rig.os, found);
+        rig.os.sleep(20);
+
+        EXPECT_EQ(rig.machine.bank(0).status(), r.status);
+        EXPECT_EQ(rig.machine.flashWriteProtectAsserted(), r.wpAsserted);
+        EXPECT_EQ(rig.machine.biosControl() & 1, r.bioswe);
+    }
 }

@@ -97,7 +97,6 @@ TEST_F(Switches, EachArgumentListEndsWithItsStatusTextAndSettings) {
         {{"-?"}, 0, USAGE}, {{"--help"}, 0, USAGE}, {{"--Help"}, 0, USAGE},
         {{"/p", plain, "-?"}, 0, opened(plain) + USAGE, MODE_PRIMARY},
         {{"/Bblk"}, 2, USAGE, 0, 0, false, notUnderstood("/Bblk")},
-        {{"/Bb"}, 2, USAGE, 0, 0, false, notUnderstood("/Bb")},
         {{"/lockeep"}, 2, USAGE, 0, 0, false, notUnderstood("/lockeep")},
         {{"--HELP"}, 2, USAGE, 0, 0, false, notUnderstood("--HELP")},
         {{"/chg", "/p"}, 2, "/p parameter should follow a rom file name.\n" + AGAIN,
@@ -110,18 +109,12 @@ TEST_F(Switches, EachArgumentListEndsWithItsStatusTextAndSettings) {
          "File name too long (at most 79 characters): " + longName + "\n"},
         {{"/bblk"}, 2, USAGE},
         {{"/bblk", "/chg"}, SCAN_CONTINUE, "", MODE_CHANGE_BANK, 0, true},
-        // The looking modes; /verify FILE describes either bank, /verify /bb FILE the backup.
-        {{"/info", "/dump", dir + "/d.bin"}, SCAN_CONTINUE, "", MODE_INFO | MODE_DUMP},
-        {{"/verify", region}, SCAN_CONTINUE, opened(region), MODE_VERIFY,
-         IMAGE_PRIMARY_REGION | IMAGE_BACKUP_REGION},
+        // The looking modes (driven end to end by e2e_operator): /verify /bb FILE
+        // describes the backup.
         {{"/verify", "/bb", region}, SCAN_CONTINUE, opened(region), MODE_VERIFY | MODE_BACKUP,
          IMAGE_BACKUP_REGION},
         {{"/dump"}, 2, "/dump parameter should follow an output file name.\n" + AGAIN},
-        // An output that is a link, or a directory, is refused before anything else.
-        {{"/info", "/dump", dir}, 12, "", MODE_INFO, 0, false,
-         "/dump " + dir + ": the file cannot be written safely\n" + dir +
-             " is a directory, not a regular file; nothing was written to it; name a regular "
-             "file in a directory you may write\n"},
+        // An output that is not a regular file is refused before anything else.
         {{"/x", "/report", dir + "/link"}, 12, "", 0, 0, false,
          "/report " + dir + "/link: the file cannot be written safely\n" + dir +
              "/link is a symbolic link, not a regular file; nothing was written to it; name a "

@@ -15,6 +15,7 @@
 #include "platform/platform.h"
 #include "sim/board/board_image.h"
 #include "sim/host/simos.h"
+#include "chipset_rig.h"
 
 namespace {
 
@@ -103,20 +104,16 @@ protected:
         std::ofstream(name, std::ios::binary).write(reinterpret_cast<char*>(bytes.data()), size);
         return bytes;
     }
-    // Runs FlashBIOS; returns its result, keeps the error stream.
-    int flash(Platform& platform, bool crtm = false, bool capture = true) {
+    // Runs FlashBIOS, with the image checked before when given; returns its
+    // result, keeps the output.
+    int flash(Platform& platform, bool crtm = false, unsigned char* checked = nullptr) {
         MachineOptions options;
         options.crtm = crtm;
         machine_ = buildMachine(options);
         machine_->spi().registers()[FDATA0] = 0;
         SimOS os(*machine_);
-        if (!capture) return FlashBIOS(&os, &platform, 0, "BIOS", nullptr, nullptr, nullptr, nullptr, nullptr);
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        int result = FlashBIOS(&os, &platform, 0, "BIOS", nullptr, nullptr, nullptr, nullptr, nullptr);
-        out_ = testing::internal::GetCapturedStdout();
-        err_ = testing::internal::GetCapturedStderr();
-        return result;
+        return quietly([&] { return FlashBIOS(&os, &platform, 0, "BIOS", nullptr, nullptr, nullptr, nullptr, nullptr, checked); },
+                       &out_, &err_);
     }
     // The status value the re-arming step left for the write-status cycle.
     uint8_t armedStatus() { return machine_->spi().registers()[FDATA0]; }
@@ -204,7 +201,10 @@ TEST_F(FlashProcedures, NoChipsetEndsTheProcessWith255) {
     RecordingPlatform platform(log, {{first_, 0x0, 0x1000}});
     platform.haveChipset = false;
     osSetHost([]() -> OS* { return nullptr; }, [](OS*) {});
-    EXPECT_EXIT(flash(platform, false, false), testing::ExitedWithCode(255), "Flash chipset could not be identified");
+    machine_ = buildMachine(MachineOptions());
+    SimOS os(*machine_);
+    EXPECT_EXIT(FlashBIOS(&os, &platform, 0, "BIOS", nullptr, nullptr, nullptr, nullptr, nullptr),
+                testing::ExitedWithCode(255), "Flash chipset could not be identified");
     osSetHost(nullptr, nullptr);
 }
 
@@ -212,19 +212,16 @@ TEST_F(FlashProcedures, DumpWritesTheFirstEightMegabytesOrFailsBeforeTheChipset)
     Log log;
     log.flash = writeFile("reference", 0x800000);
     RecordingPlatform platform(log, {});
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(DumpBiosToFile(nullptr, &platform), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Dumping the flash data to a file.\n\nDump the BIOS to a file complete.\n");
+    std::string out;
+    EXPECT_EQ(quietly([&] { return DumpBiosToFile(nullptr, &platform); }, &out), 0);
+    EXPECT_EQ(out, "Dumping the flash data to a file.\n\nDump the BIOS to a file complete.\n");
     std::ifstream dump("Flash _dump.rom", std::ios::binary);
     EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(dump), {}), log.flash);
 
     ASSERT_EQ(mkdir("flash_read.rom", 0755), 0);  // cannot be opened for writing
     platform.haveChipset = false;                  // would print its own error if asked
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(ReadBiosToFile(nullptr, &platform), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Reading the flash data to a file.\n"
+    EXPECT_EQ(quietly([&] { return ReadBiosToFile(nullptr, &platform); }, &out), 1);
+    EXPECT_EQ(out, "Reading the flash data to a file.\n"
               "Open output file failed.  Could not open output BIOS file.\n");
 }
 
@@ -256,11 +253,8 @@ TEST_F(FlashProcedures, DiagnosticFilesNeverGoThroughALinkOrIntoASpecialFile) {
         for (const auto& p : plants) {
             SCOPED_TRACE(std::string(w.name) + " as a " + p.kind);
             ASSERT_EQ(p.plant(w.name), 0);
-            testing::internal::CaptureStdout();
-            testing::internal::CaptureStderr();
-            EXPECT_EQ(w.run(nullptr, &platform), 1);
-            testing::internal::GetCapturedStdout();
-            const std::string err = testing::internal::GetCapturedStderr();
+            std::string err;
+            EXPECT_EQ(quietly([&] { return w.run(nullptr, &platform); }, nullptr, &err), 1);
             EXPECT_NE(err.find(std::string(w.name) + " is a " + p.kind + ", not a regular file"),
                       std::string::npos) << err;
             std::ifstream in("victim", std::ios::binary);
@@ -271,9 +265,9 @@ TEST_F(FlashProcedures, DiagnosticFilesNeverGoThroughALinkOrIntoASpecialFile) {
     // The reference is read only when it is a regular file, never blocking.
     std::remove("BIOS.ROM");
     ASSERT_EQ(mkfifo("BIOS.ROM", 0600), 0);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(CompareBiosToSource(nullptr, &platform), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "BIOS.ROM is a FIFO, not a regular file\n");
+    std::string err;
+    EXPECT_EQ(quietly([&] { return CompareBiosToSource(nullptr, &platform); }, nullptr, &err), 1);
+    EXPECT_EQ(err, "BIOS.ROM is a FIFO, not a regular file\n");
 }
 
 TEST_F(FlashProcedures, CompareStopsAtTheFirstDifferentWord) {
@@ -283,9 +277,9 @@ TEST_F(FlashProcedures, CompareStopsAtTheFirstDifferentWord) {
     reference[8] = 0x00;  // word 2
     std::ofstream("BIOS.ROM", std::ios::binary).write(reinterpret_cast<char*>(reference.data()), reference.size());
     RecordingPlatform platform(log, {});
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(CompareBiosToSource(nullptr, &platform), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    std::string out;
+    EXPECT_EQ(quietly([&] { return CompareBiosToSource(nullptr, &platform); }, &out), 1);
+    EXPECT_EQ(out,
               "Verifying the ROM against BIOS.ROM\nReading BIOS.ROM\nReading ROM contents\n"
               "Comparing contents...\nOffset : 00400000h\rOffset : 00400004h\r"
               "Offset : 00400008h\r\n\nMismatch found @ offset 00400008h.  ROM contents "
@@ -305,14 +299,7 @@ TEST_F(FlashProcedures, ImageHandedOverIsWrittenNotTheFileReadAgain) {
         if (!fileGone) writeFile(first_, 0x1000);
         Log log;
         RecordingPlatform platform(log, {{first_, 0x0, 0x1000}});
-        MachineOptions options;
-        machine_ = buildMachine(options);
-        SimOS os(*machine_);
-        testing::internal::CaptureStdout();
-        const int result = FlashBIOS(&os, &platform, 0, "BIOS", nullptr, nullptr, nullptr, nullptr,
-                                     nullptr, checked.data());
-        testing::internal::GetCapturedStdout();
-        ASSERT_EQ(result, 0);
+        ASSERT_EQ(flash(platform, false, checked.data()), 0);
         ASSERT_EQ(log.writes.size(), 1u);
         EXPECT_EQ(log.writes[0].data, checked);
     }
