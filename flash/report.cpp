@@ -22,6 +22,9 @@ constexpr uint64_t HASH_LIMIT = 64u << 20;
 constexpr size_t MESSAGE_SIZE = 512;
 
 RunFacts facts;
+// Lines are sensed only on a machine whose GPIO base was found usable: a
+// bogus base would point these reads at other devices. Per run, like facts.
+bool linesSensed = false;
 constexpr int HOST_LAYER_EXIT = 1;
 bool reportPending = false;
 int earlyExitStatus = HOST_LAYER_EXIT;
@@ -95,6 +98,7 @@ RunFacts& runFacts() { return facts; }
 
 void startRunFacts() {
     facts = RunFacts{};
+    linesSensed = false;
     started = std::chrono::steady_clock::now();
 }
 
@@ -134,10 +138,6 @@ void noteImageFile(const char* name) {
     for (size_t i = 0; i < sizeof digest; ++i) std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
     facts.imageSha256 = hex;
 }
-
-// Lines are sensed only on a machine whose GPIO base was found usable: a
-// bogus base would point these reads at other devices.
-static bool linesSensed = false;
 
 void noteMachineStart(OS* os) {
     linesSensed = true;

@@ -91,8 +91,6 @@ TEST(RunStart, ABaseThatPointsNowhereRefusesEveryWritingMode) {
         }
 }
 
-// Kept after the bases test: a run that starts normally leaves the lines noted
-// as sensed for the rest of the process.
 TEST(RunStart, TheMachineLockComesFirstAndARefusalEndsThere) {
     struct Case { int answer, error; const char* mode; int status; const char* message; };
     const Case cases[] = {
