@@ -3,9 +3,6 @@
 # done bits, the firmware's own (possibly locked) opcode menu, BIOS writes
 # locked, parts of every kind and size (hung cycles: e2e_update_faults); and
 # the machine between runs (warm) and across a reboot.
-# Usage: e2e_chip.sh <path of lromup> <build dir>
-set -u
-LROMUP=$1 BUILD=$2
 . "$(dirname "$0")/lib_e2e.sh"
 
 images 310 320

@@ -3,9 +3,6 @@
 # holds the image with the machine's identity carried into the blocks that are
 # written and its old bytes elsewhere, the other bank is untouched, and the
 # protections are re-armed.
-# Usage: e2e_update.sh <path of lromup> <build dir>
-set -u
-LROMUP=$1 BUILD=$2
 . "$(dirname "$0")/lib_e2e.sh"
 
 # Moro 310 (PCH, region image at 0x600000): the blocks below 0x7A0000 are
@@ -29,19 +26,13 @@ bank_is_old m310 backup
 expect_locked m310 moro310 primary primary
 expect_show m310 last_run.erased_bytes=$((0x190000)) last_run.programmed_bytes=$((0x190000))
 
-# Running from the backup bank: a primary update (upper-case switch alike)
-# switches to the primary; a backup update writes the backup, which stays active
-# (switching from the primary to the backup: d330 below).
-machine a310 moro310 --active-bank backup
-run_sim a310 -- /bblk /P i310.bin
-expect_status 0
-expect_out "Current Active BIOS is Backup BIOS"
-bank_is_new a310 moro310 primary i310.bin --bblk
-bank_is_old a310 backup
-expect_locked a310 moro310 primary primary
+# Running from the backup bank, a backup update writes the backup, which stays
+# active (switching from the primary to the backup: d330 below; the other way
+# round: the life test).
 machine k310 moro310 --active-bank backup --serial KK1
 run_sim k310 -- /bblk /bb i310.bin
 expect_status 0
+expect_out "Current Active BIOS is Backup BIOS"
 expect_err "Backup  BIOS flashed successfully"
 expect_not_err "Flash process completed successfully"
 bank_is_new k310 moro310 backup i310.bin --bblk --serial KK1

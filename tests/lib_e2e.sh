@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Helpers of the end-to-end update tests (tests/e2e_update*.sh), sourced after
-# LROMUP=<path of lromup> and BUILD=<build dir> are set. Works in a scratch
-# directory that is removed on exit.
-
+# Helpers of the end-to-end tests (tests/e2e_*.sh), each run as
+#   e2e_NAME.sh <path of lromup> <build dir>
+# and sourcing this file first. Works in a scratch directory removed on exit.
+set -u
+LROMUP=${1:?path of lromup} BUILD=${2:?build dir}
 SIM="$(cd "$BUILD" && pwd)/lromup-sim"
 LROMUP="$(cd "$(dirname "$LROMUP")" && pwd)/$(basename "$LROMUP")"
 WORK=$(mktemp -d)
@@ -13,25 +14,21 @@ failures=0 last_cmd=setup
 fail() { echo "FAIL: $last_cmd: $*" >&2; failures=$((failures + 1)); }
 finish() { [ "$failures" -eq 0 ] || { echo "$failures check(s) failed" >&2; exit 1; }; }
 
-# run_sim DIR [sim options] -- ARGS: stdout in out.txt (progress lines end in
-# CR; they are made whole lines), stderr in err.txt, exit status in $status
-# (124 when the run outlives RUN_TIMEOUT seconds).
-run_sim() {
-    last_cmd="run $*"
-    timeout "${RUN_TIMEOUT:-120}" "$SIM" run "$@" >out.raw 2>err.txt
+# sim ARGS: lromup-sim ARGS; stdout in out.txt (progress lines end in CR;
+# they are made whole lines), stderr in err.txt, exit status in $status (124
+# when it outlives RUN_TIMEOUT seconds).
+sim() {
+    last_cmd="lromup-sim $*"
+    timeout "${RUN_TIMEOUT:-120}" "$SIM" "$@" >out.raw 2>err.txt
     status=$?
     tr '\r' '\n' <out.raw >out.txt
 }
+# run_sim DIR [sim options] -- ARGS: the updater run on machine DIR.
+run_sim() { sim run "$@"; }
 errs() { head -c 300 err.txt | tr '\n' '|'; }
 expect_status() { [ "$status" -eq "$1" ] || fail "status $status, expected $1 (stderr: $(errs))"; }
-# tool STATUS ARGS...: lromup-sim ARGS ends with STATUS (within 20 s).
-tool() {
-    local want=$1; shift
-    last_cmd="lromup-sim $*"
-    timeout 20 "$SIM" "$@" >out.txt 2>err.txt
-    status=$?
-    expect_status "$want"
-}
+# tool STATUS ARGS...: lromup-sim ARGS ends with STATUS.
+tool() { local want=$1; shift; sim "$@"; expect_status "$want"; }
 expect_failed() { case $status in 0 | 124) fail "status $status, expected a failure" ;; esac; }
 expect_out() { grep -qxF -- "$1" out.txt || fail "no stdout line '$1'"; }
 expect_err() { grep -qxF -- "$1" err.txt || fail "no stderr line '$1' (got: $(errs))"; }
@@ -88,11 +85,12 @@ expect_show() {
     done
 }
 # expect_locked DIR MODEL BANK ACTIVE: BANK's part is block-protected again,
-# the flash write-protect line is low and ACTIVE is the boot bank.
+# the flash write-protect line is low, BIOS writes are disabled again and
+# ACTIVE is the boot bank.
 expect_locked() {
     local lock=0xBC
     [ "$2" = moro310 ] && lock=0x94
-    expect_show "$1" "status_register.$3=$lock" flash_wp=low "active_bank=$4"
+    expect_show "$1" "status_register.$3=$lock" flash_wp=low bios_write_enable=0 "active_bank=$4"
 }
 
 # volume: a 2 MiB firmware volume of seeded random bytes with the region mark
