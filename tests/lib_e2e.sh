@@ -135,6 +135,11 @@ def rd(path):
         return bytearray(f.read())
 
 
+def wr(path, img):
+    with open(path, "wb") as f:
+        f.write(img)
+
+
 def u16(b, o): return b[o] | b[o + 1] << 8
 def text(s, width): return s.encode()[:width].ljust(width, b"\0")
 def block(img, ptr): return len(img) - TOP + u16(img, len(img) - TOP + ptr)
@@ -161,8 +166,13 @@ def carry(img, field, serial, mtm, uuid, asset, oem):
         if value != "none":
             b = block(img, ptr)
             img[b + at:b + at + 32] = text(value, 32)
+    sealed(img)
+
+
+def sealed(img):
     img[-2:] = b"\0\0"
     img[-2:] = image_checksum(img).to_bytes(2, "little")
+    return img
 
 
 def expect(model, old, new, image, *opts):
@@ -199,17 +209,11 @@ def dirty(path):
     asset, oem = block(img, ASSET_PTR), block(img, OEM_PTR)
     img[asset + 0x0B:asset + 0x2B] = b"J" * 32
     img[oem + 0x07:oem + 0x27] = b"K" * 32
-    with open(path, "wb") as f:
-        f.write(img)
-    seal(path)  # a release image with junk in its blocks: its checksum holds
+    wr(path, sealed(img))  # a release image with junk in its blocks: its checksum holds
 
 
 def seal(path):
-    img = rd(path)
-    img[-2:] = b"\0\0"
-    img[-2:] = image_checksum(img).to_bytes(2, "little")
-    with open(path, "wb") as f:
-        f.write(img)
+    wr(path, sealed(rd(path)))
 
 
 sys.exit({"expect": expect, "dirty": dirty, "seal": seal}[sys.argv[1]](*sys.argv[2:]))
