@@ -149,4 +149,9 @@ mkdir rdir
 run_sim x320 -- /chg /report rdir
 expect_status 12
 expect_show x320 active_bank=primary
+# One that fails as it is written: the run did its work, its status says so.
+run_sim x320 -- /chg /report /dev/full
+expect_status 12
+expect_err "The run report /dev/full could not be written: cannot write /dev/full: No space left on device"
+expect_show x320 active_bank=backup
 finish
