@@ -3,9 +3,6 @@
 # done bits, the firmware's own (possibly locked) opcode menu, BIOS writes
 # locked, parts of every kind and size (hung cycles: e2e_update_faults); and
 # the machine between runs (warm) and across a reboot.
-# Usage: e2e_chip.sh <path of lromup> <build dir>
-set -u
-LROMUP=$1 BUILD=$2
 . "$(dirname "$0")/lib_e2e.sh"
 
 images 310 320
@@ -26,22 +23,13 @@ expect_status 0
 expect_err "Flash process completed successfully"
 expect_show c320 status_register.primary=0xBC
 
-# Every part whose size fits a family's flash map is updated.
-for row in moro310:MX25L6445E:i310.bin moro310:W25Q64:i310.bin \
-            moro320:W25Q16BV:i320.bin moro320:MX25L1606E:i320.bin; do
-    IFS=: read -r model part image <<<"$row"
-    machine "p$part" "$model" --part "$part"
-    run_sim "p$part" -- /p "$image"
-    expect_status 0
-    bank_is_new "p$part" "$model" primary "$image"
-done
-
-# Refusals before anything is written, each naming its reason: a part of
-# another size than the map's (naming the part and the size the map expects),
-# a menu locked without write status, BIOS writes locked by the firmware (the
-# lock, not the write-protect line). Between them, a locked-down firmware menu
-# whose entry 5 is the 4 KiB erase: every cycle is started from the entry that
-# really holds its opcode, so sector 0 survives and the update completes.
+# Every part whose size fits a family's flash map is updated. Refusals before
+# anything is written, each naming its reason: a part of another size than the
+# map's (naming the part and the size the map expects), a menu locked without
+# write status, BIOS writes locked by the firmware (the lock, not the
+# write-protect line). Between them, a locked-down firmware menu whose entry 5
+# is the 4 KiB erase: every cycle is started from the entry that really holds
+# its opcode, so sector 0 survives and the update completes.
 while IFS='|' read -r model image want setup message; do
     dir=r$want${setup//[ -]/}
     # shellcheck disable=SC2086
@@ -58,6 +46,10 @@ while IFS='|' read -r model image want setup message; do
     expect_show "$dir" last_run.erased_bytes=0
     bank_is_old "$dir" primary backup
 done <<'ROWS'
+moro310|i310.bin|0|--part MX25L6445E|
+moro310|i310.bin|0|--part W25Q64|
+moro320|i320.bin|0|--part W25Q16BV|
+moro320|i320.bin|0|--part MX25L1606E|
 moro320|i320.bin|249|--part MX25L3205D|Flash part MX25L3205DM2I holds 0x400000 bytes, but this machine's flash map is laid out for a 0x200000-byte part; nothing was written
 moro310|i310.bin|249|--part W25Q16BV|Flash part W25Q16BVSIG holds 0x200000 bytes, but this machine's flash map is laid out for a 0x800000-byte part; nothing was written
 moro310|i310.bin|0|--firmware-menu hostile --flockdn|

@@ -2,12 +2,8 @@
 # Every file lromup-sim and the updater inside it open, tried as what a shared
 # directory may hold instead: a planted link (the file it points at must not
 # change), a FIFO (the run must end within a second), a directory, /dev/zero
-# and /dev/full. One table of cases: each with its status and a piece of its
-# message. Then outputs that would land on an input or in the machine.
-# Usage: e2e_files.sh <path of lromup> <build dir>
-set -u
-LROMUP=$1
-BUILD=$2
+# and /dev/full (and a socket for an image): each with its status and a piece
+# of its message. Then outputs that would land on an input or in the machine.
 . "$(dirname "$0")/lib_e2e.sh"
 
 "$SIM" new m >/dev/null 2>&1 || fail "new m"
@@ -21,59 +17,22 @@ fifo_ms=1000
 ! nm -C "$SIM" 2>/dev/null | grep -q __asan_init || fifo_ms=5000
 victim_sha=$(sha256sum <victim)
 
-# plant KIND NAME: NAME becomes KIND.
+# The kinds a name is planted as, and how the tools name what they find.
+KINDS="link fifo dir zero full"
+declare -A WHAT=([link]="symbolic link" [fifo]=FIFO [dir]=directory [zero]="character device"
+                 [full]="character device" [sock]=socket)
+NOT_REG="not a regular file"
+# plant KIND NAME: NAME becomes KIND (a device: a link to it).
 plant() {
     rm -rf "$2"
     case $1 in
     link) ln -s victim "$2" ;;
     fifo) mkfifo "$2" ;;
     dir) mkdir "$2" ;;
-    zero) ln -s /dev/zero "$2" ;;
-    full) ln -s /dev/full "$2" ;;
+    sock) python3 -c 'import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' "$2" ;;
+    *) ln -s "/dev/$1" "$2" ;;
     esac
 }
-# The path a case names: a planted name, or the device itself.
-path_of() {
-    case $1 in
-    zero) echo /dev/zero ;;
-    full) echo /dev/full ;;
-    *) echo planted ;;
-    esac
-}
-
-NOT_REG="not a regular file"
-# Outputs named on the command line: ARGS with @ for the file.
-#   kind | status | message
-OUTPUT_KINDS="link|1|planted is a symbolic link, $NOT_REG; nothing was written to it
-fifo|1|planted is a FIFO, $NOT_REG; nothing was written to it
-dir|1|planted is a directory, $NOT_REG; nothing was written to it
-zero|0|
-full|1|cannot write /dev/full: No space left on device"
-OUTPUTS="run m --trace @ -- /chg
-sp m compare --trace @
-image m @
-read m primary @
-sp image @"
-# Inputs named on the command line, and the fixed names in the working
-# directory (planted under that name; devices planted as links to them).
-#   command | kind | status | message
-INPUTS="run m -- /p @|link|4|
-run m -- /p @|fifo|3|planted is a FIFO, not an image file; an image must be a regular file.
-run m -- /p @|dir|3|planted is a directory, not an image file
-run m -- /p @|zero|3|/dev/zero is a character device, not an image file
-run m -- /p @|full|3|/dev/full is a character device, not an image file
-new x --legacy-area @|link|1|
-new x --legacy-area @|fifo|1|planted is a FIFO, $NOT_REG
-new x --legacy-area @|dir|1|planted is a directory, $NOT_REG
-new x --legacy-area @|zero|1|/dev/zero is a character device, $NOT_REG
-new x --legacy-area @|full|1|/dev/full is a character device, $NOT_REG"
-for kind in link fifo dir zero full; do
-    k=$kind; [ "$kind" = zero ] || [ "$kind" = full ] && k=link
-    INPUTS="$INPUTS
-sp m flash=LPCSPFW.BIN|$kind|255|LPCSPFW.BIN is a $( [ $k = link ] && echo symbolic link || { [ $k = fifo ] && echo FIFO || echo directory; }), $NOT_REG
-sp m compare=LPCSPFW.BIN|$kind|1|LPCSPFW.BIN is a $( [ $k = link ] && echo symbolic link || { [ $k = fifo ] && echo FIFO || echo directory; }), $NOT_REG
-sp m compare=SPROM.ERR|$kind|1|SPROM.ERR is a $( [ $k = link ] && echo symbolic link || { [ $k = fifo ] && echo FIFO || echo directory; }), $NOT_REG; nothing was written to it"
-done
 
 # try COMMAND KIND STATUS MESSAGE: COMMAND is "ARGS with @" or "ARGS=FIXEDNAME".
 try() {
@@ -84,7 +43,8 @@ try() {
         [ "$name" = SPROM.ERR ] && printf 'x' | dd of=LPCSPFW.BIN bs=1 seek=100 conv=notrunc 2>/dev/null
         plant "$kind" "$name"
     else
-        name=planted; args=${command//@/$(path_of "$kind")}
+        name=planted; args=${command//@/planted}
+        case $kind in zero | full) args=${command//@//dev/$kind} ;; esac
         plant "$kind" planted
     fi
     rm -rf x
@@ -102,14 +62,37 @@ try() {
     printf '%-44s %-12s %-5s %3s  %s\n' "$args" "$name" "$kind" "$status" "$(grep -hF -- "${message:-@@}" out.txt err.txt | head -1)"
 }
 
-while IFS= read -r command; do
-    while IFS='|' read -r kind want message; do
-        try "$command" "$kind" "$want" "$message"
-    done <<<"$OUTPUT_KINDS"
-done <<<"$OUTPUTS"
-while IFS='|' read -r command kind want message; do
-    try "$command" "$kind" "$want" "$message"
-done <<<"$INPUTS"
+# Outputs named on the command line (@ is the file).
+for command in "run m --trace @ -- /chg" "sp m compare --trace @" "image m @" "read m primary @" "sp image @"; do
+    for kind in $KINDS; do
+        case $kind in
+        zero) try "$command" zero 0 "" ;;
+        full) # a run's trace failure is told with the updater's own status
+            msg="cannot write /dev/full: No space left on device"
+            [ "${command%% *}" != run ] || msg="the updater ended with status 0, but $msg"
+            try "$command" full 1 "$msg" ;;
+        *) try "$command" "$kind" 1 "planted is a ${WHAT[$kind]}, $NOT_REG; nothing was written to it" ;;
+        esac
+    done
+done
+# Inputs named on the command line (a link to the victim: too small an image,
+# an unusable legacy area), and the fixed names in the working directory
+# (devices planted there as links).
+for kind in $KINDS; do
+    path=planted what=${WHAT[$kind]} fixed=${WHAT[$kind]}
+    case $kind in zero | full) path=/dev/$kind fixed=${WHAT[link]} ;; esac
+    if [ "$kind" = link ]; then
+        try "run m -- /p @" link 4 ""
+        try "new x --legacy-area @" link 1 ""
+    else
+        try "run m -- /p @" "$kind" 3 "$path is a $what, not an image file; an image must be a regular file."
+        try "new x --legacy-area @" "$kind" 1 "$path is a $what, $NOT_REG"
+    fi
+    try "sp m flash=LPCSPFW.BIN" "$kind" 255 "LPCSPFW.BIN is a $fixed, $NOT_REG"
+    try "sp m compare=LPCSPFW.BIN" "$kind" 1 "LPCSPFW.BIN is a $fixed, $NOT_REG"
+    try "sp m compare=SPROM.ERR" "$kind" 1 "SPROM.ERR is a $fixed, $NOT_REG; nothing was written to it"
+done
+try "run m -- /p @" sock 3 "planted is a socket, not an image file; an image must be a regular file."
 
 # Outputs checked before anything runs: never on the machine, never on a file
 # the updater is given. Nothing runs, so the machine is as it was.

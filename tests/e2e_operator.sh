@@ -3,9 +3,6 @@
 # /verify write nothing, /dump saves the active bank as an image file, /report
 # tells what a run changed (refusals included), an update ends with a summary
 # line, and refusals explain themselves on the next line.
-# Usage: e2e_operator.sh <path of lromup> <build dir>
-set -u
-LROMUP=$1 BUILD=$2
 . "$(dirname "$0")/lib_e2e.sh"
 
 # Per model: the family, and where an image file of the family lies in the flash.
@@ -15,9 +12,7 @@ declare -A SIZE=([moro320]=$((0x200000)) [moro330]=$((0x180000)))
 declare -A BBLK=([moro320]=/bblk [moro330]=)
 # What a whole-bank /verify finds after that update: the rest of the bank is old.
 declare -A AFTER_BBLK=([moro320]=11 [moro330]=0)
-for model in moro320 moro330; do
-    "$SIM" new "img$model" --model "$model" >/dev/null && "$SIM" image "img$model" "$model.bin" >/dev/null
-done
+images 320 330
 # key JSON PATH: one value of the run report.
 key() { jq -r "$2" "$1" 2>/dev/null; }
 expect_key() { [ "$(key "$1" "$2")" = "$3" ] || fail "$1 $2 is '$(key "$1" "$2")', expected '$3'"; }
@@ -28,7 +23,7 @@ range_of() {
 }
 
 for model in moro320 moro330; do
-    image=$model.bin m=${model#moro} bblk=${BBLK[$model]}
+    m=${model#moro}; image=i$m.bin bblk=${BBLK[$model]}
 
     # /info, alone and beside an update: its lines, and no bank or line touched by it.
     machine "i$m" "$model"
@@ -106,6 +101,7 @@ ROWS
     run_sim "r$m" -- /p "$image" /report r.json
     expect_key r.json .changed false
     expect_key r.json .erased_bytes 0
+    expect_key r.json .programmed_bytes 0
     [ "$(key r.json .unchanged_blocks)" -gt 0 ] || fail "no unchanged block counted"
     run_sim "r$m" -- /chg /report r.json
     expect_key r.json .changed true
@@ -114,7 +110,7 @@ done
 
 # Refusals: the message, then a line with the reason, also in the report.
 machine x320 moro320
-head -c 100 moro320.bin >short.bin
+head -c 100 i320.bin >short.bin
 touch unreadable.bin && chmod 000 unreadable.bin
 while IFS='|' read -r args want out err; do
     # shellcheck disable=SC2086
@@ -135,14 +131,16 @@ bank_is_old x320 primary backup
 # Runs that end the process from deep inside still leave their report: an
 # unknown flash part (255), and the real binary on a host without /dev/mem (1).
 machine u320 moro320 --part unknown
-run_sim u320 -- /p moro320.bin /report r.json
+run_sim u320 -- /p i320.bin /report r.json
 expect_status 255
 expect_key r.json .status 255
+expect_show u320 active_bank=primary flash_wp=low bios_write_enable=0 status_register.primary=0xBC
 if [ ! -e /dev/mem ]; then
     last_cmd="lromup /info /report r.json"
     timeout 20 "$LROMUP" /info /report r.json >out.txt 2>err.txt
     status=$?
     expect_status 1
+    expect_err "Error opening /dev/mem"
     expect_err "no /dev/mem on this kernel: boot a kernel that provides it (CONFIG_DEVMEM) and run lromup as root"
     expect_key r.json .status 1
 fi
@@ -151,4 +149,9 @@ mkdir rdir
 run_sim x320 -- /chg /report rdir
 expect_status 12
 expect_show x320 active_bank=primary
+# One that fails as it is written: the run did its work, its status says so.
+run_sim x320 -- /chg /report /dev/full
+expect_status 12
+expect_err "The run report /dev/full could not be written: cannot write /dev/full: No space left on device"
+expect_show x320 active_bank=backup
 finish

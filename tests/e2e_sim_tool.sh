@@ -1,10 +1,6 @@
 #!/usr/bin/env bash
 # lromup-sim as a user drives it: make machines, give them images, run the
 # updater on them, look at and read back what happened, and its refusals.
-# Usage: e2e_sim_tool.sh <path of lromup> <build dir>
-set -u
-LROMUP=$1
-BUILD=$2
 . "$(dirname "$0")/lib_e2e.sh"
 
 size_is() { [ "$(stat -c %s "$1")" -eq "$2" ] || fail "$1 is not $2 bytes"; }

@@ -2,55 +2,41 @@
 # The service-processor update through lromup-sim: a machine made with a given
 # kernel, "sp DIR flash" and "sp DIR compare" in the directory that holds
 # LPCSPFW.BIN, what show reports afterwards, faults, and the trace.
-# Usage: e2e_sp.sh <path of lromup> <build dir>
-set -u
-LROMUP=$1
-BUILD=$2
 . "$(dirname "$0")/lib_e2e.sh"
 
-# sp STATUS ARGS...: lromup-sim sp ARGS ends with STATUS; stdout (carriage
-# returns made line ends) in out.txt, stderr in err.txt.
-sp() {
-    local want=$1; shift
-    last_cmd="lromup-sim sp $*"
-    timeout 120 "$SIM" sp "$@" >out.raw 2>err.txt
-    status=$?
-    tr '\r' '\n' <out.raw >out.txt
-    expect_status "$want"
-}
 app_sha() { sed -n 's/^sha256.sp_application: //p' "$1.show"; }
 
 "$SIM" new m --sp-kernel A8DSP021 --sp-build 0x9D00 >/dev/null 2>&1 || fail "new with a kernel"
 expect_show m sp.kernel_revision=A8DSP021 sp.kernel_build=0x9D00 sp.profile=0x01
 before=$(app_sha m)
-sp 0 image LPCSPFW.BIN --seed 7
+tool 0 sp image LPCSPFW.BIN --seed 7
 want=$(sha256sum LPCSPFW.BIN | cut -d' ' -f1)
 [ "$before" != "$want" ] || fail "the new machine already holds the image"
 
 # A full update (its messages line by line are the unit tests' business).
-sp 0 m flash
+tool 0 sp m flash
 expect_err "Service Processor Firmware Updated Successfully!"
 expect_show m sp.kernel_revision=A8DSP021 sp.kernel_build=0x9D00 sp.profile=0x01 \
     "sha256.sp_application=$want"
 
-sp 0 m compare
+tool 0 sp m compare
 expect_out "OK. Contents Match."
 
 # A difference in the last word, and the dump of the flash.
 printf '\x00' | dd of=LPCSPFW.BIN bs=1 seek=$((0xBFFF)) conv=notrunc 2>/dev/null
-sp 1 m compare
+tool 1 sp m compare
 expect_out "Mismatch found @ offset 0000fffch.  ROM contents written to SPROM.ERR"
 [ "$(sha256sum <SPROM.ERR | cut -d' ' -f1)" = "$want" ] || fail "SPROM.ERR is not the flash"
 
 # Faults end as the procedure says; the flash stays as it was.
-sp 255 m flash --fault sp-kernel-silent --trace t.txt
+tool 255 sp m flash --fault sp-kernel-silent --trace t.txt
 expect_last_err "LPC Interface not flashable"
 # The kernel revision asked 50 times, each a whole packet; the reset pulse on the board lines.
 [ "$(grep -c '^out 0x2b0 1 0xf2$' t.txt)" -ge 50 ] || fail "the kernel revision was not asked 50 times"
 grep -q '^out 0x84e 1 0x' t.txt || fail "no reset pulse in the trace"
-sp 255 m flash --fault sp-erase-error
+tool 255 sp m flash --fault sp-erase-error
 expect_last_err "An error occurred during the erase process, retrying...Failed"
-sp 0 m flash --fault sp-erase-error-once
+tool 0 sp m flash --fault sp-erase-error-once
 expect_err "Service Processor Firmware Updated Successfully!"
-sp 2 m flash --fault sp-no-such-fault
+tool 2 sp m flash --fault sp-no-such-fault
 finish

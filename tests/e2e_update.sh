@@ -3,9 +3,6 @@
 # holds the image with the machine's identity carried into the blocks that are
 # written and its old bytes elsewhere, the other bank is untouched, and the
 # protections are re-armed.
-# Usage: e2e_update.sh <path of lromup> <build dir>
-set -u
-LROMUP=$1 BUILD=$2
 . "$(dirname "$0")/lib_e2e.sh"
 
 # Moro 310 (PCH, region image at 0x600000): the blocks below 0x7A0000 are
@@ -29,19 +26,13 @@ bank_is_old m310 backup
 expect_locked m310 moro310 primary primary
 expect_show m310 last_run.erased_bytes=$((0x190000)) last_run.programmed_bytes=$((0x190000))
 
-# Running from the backup bank: a primary update (upper-case switch alike)
-# switches to the primary; a backup update writes the backup, which stays active
-# (switching from the primary to the backup: d330 below).
-machine a310 moro310 --active-bank backup
-run_sim a310 -- /bblk /P i310.bin
-expect_status 0
-expect_out "Current Active BIOS is Backup BIOS"
-bank_is_new a310 moro310 primary i310.bin --bblk
-bank_is_old a310 backup
-expect_locked a310 moro310 primary primary
+# Running from the backup bank, a backup update writes the backup, which stays
+# active (switching from the primary to the backup: d330 below; the other way
+# round: the life test).
 machine k310 moro310 --active-bank backup --serial KK1
 run_sim k310 -- /bblk /bb i310.bin
 expect_status 0
+expect_out "Current Active BIOS is Backup BIOS"
 expect_err "Backup  BIOS flashed successfully"
 expect_not_err "Flash process completed successfully"
 bank_is_new k310 moro310 backup i310.bin --bblk --serial KK1
@@ -67,20 +58,28 @@ bank_is_old m320 backup
 expect_locked m320 moro320 primary primary
 
 # Moro 330 (ICH, 62QM region image at 0x3000): the identity blocks are in
-# the range written without /bblk.
+# the range written without /bblk. Primary and backup in one run, each from
+# its own file: the primary first, the backup bank stays active and both banks
+# carry the identity.
 ID330=(--serial 12345AB --mtm MT3 --uuid 0a0b0c0d-1122-3344-5566-778899aabbcc
        --asset "tag 330" --oem "Moro OEM line")
-machine m330 moro330 "${ID330[@]}"
-"$SIM" image m330 i330.bin --seed 5 >/dev/null
+machine d330 moro330 "${ID330[@]}"
+"$SIM" image d330 i330.bin --seed 5 >/dev/null
+"$SIM" image d330 j330.bin --seed 6 >/dev/null
 imgcheck dirty i330.bin
-run_sim m330 -- /p i330.bin
+run_sim d330 -- /bb j330.bin /p i330.bin
 expect_status 0
 expect_out "The file size is 0x180000h bytes"
-expect_out "i330.bin: 3000 [180000]"
 [ "$(grep '%$' out.txt | tail -1)" = "75%" ] || fail "last progress is not 75%"
-bank_is_new m330 moro330 primary i330.bin "${ID330[@]}"
-bank_is_old m330 backup
-expect_locked m330 moro330 primary primary
+order="Current Active BIOS is Primary BIOS/i330.bin: 3000 [180000]/"
+[ "$(grep -E 'Current Active BIOS|^[ij]330.bin: ' out.txt | tr '\n' /)" = "$order${order//i330/j330}" ] ||
+    fail "primary is not written before backup: $(tr '\n' / <out.txt)"
+expect_err "Flash process completed successfully"
+expect_err "Backup  BIOS flashed successfully"
+bank_is_new d330 moro330 primary i330.bin "${ID330[@]}"
+bank_is_new d330 moro330 backup j330.bin "${ID330[@]}"
+expect_locked d330 moro330 backup backup
+expect_show d330 status_register.primary=0xBC
 
 # A machine without asset and OEM blocks leaves the image's own texts; one
 # whose running VPD block is missing gets the identity of an intact copy.
@@ -93,21 +92,5 @@ run_sim v330 -- /p i330.bin
 expect_status 0
 expect_out "The running BIOS's VPD block is missing or damaged; the copy in the running BIOS's shadowed top 64 KiB is carried instead"
 bank_is_new v330 moro330 primary i330.bin
-
-# Primary and backup in one run, each from its own file: the primary first,
-# the backup bank stays active and both banks carry the identity.
-"$SIM" image m330 j330.bin --seed 6 >/dev/null
-machine d330 moro330 "${ID330[@]}"
-run_sim d330 -- /bb j330.bin /p i330.bin
-expect_status 0
-order="Current Active BIOS is Primary BIOS/i330.bin: 3000 [180000]/"
-[ "$(grep -E 'Current Active BIOS|^[ij]330.bin: ' out.txt | tr '\n' /)" = "$order${order//i330/j330}" ] ||
-    fail "primary is not written before backup: $(tr '\n' / <out.txt)"
-expect_err "Flash process completed successfully"
-expect_err "Backup  BIOS flashed successfully"
-bank_is_new d330 moro330 primary i330.bin "${ID330[@]}"
-bank_is_new d330 moro330 backup j330.bin "${ID330[@]}"
-expect_locked d330 moro330 backup backup
-expect_show d330 status_register.primary=0xBC
 
 finish

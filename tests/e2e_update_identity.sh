@@ -4,9 +4,6 @@
 # life test runs such cuts, bank changes, reboots and reruns on every model).
 # With no intact copy anywhere the update is refused, writes nothing and
 # switches nothing.
-# Usage: e2e_update_identity.sh <path of lromup> <build dir>
-set -u
-LROMUP=$1 BUILD=$2
 . "$(dirname "$0")/lib_e2e.sh"
 
 images 310

@@ -2,26 +2,18 @@
 # The built lromup binary's usage text and refusals: exit status, exact
 # standard output and a quiet standard error. Every case ends in the switch
 # scan, so no hardware is touched.
-# Usage: e2e_usage.sh <path of lromup> <build dir>
-set -u
+. "$(dirname "$0")/lib_e2e.sh"
 
-LROMUP=${1:?path of lromup}
-failures=0
-errfile=$(mktemp)
-trap 'rm -f "$errfile"' EXIT
-
-# [err=LINE] check <expected status> <expected stdout> <args...>: standard
-# error is empty, or the one line that explains the refusal.
+# [err=LINE] check STATUS STDOUT ARGS...: standard error is empty, or the one
+# line that explains the refusal.
 check() {
-    local want out status got
-    want=$(printf 'status %s\nstdout:\n%s\nstderr:\n%s' "$1" "$2" "${err:-}")
-    shift 2
-    out=$("$LROMUP" "$@" 2>"$errfile")
+    local want=$1 text=$2; shift 2
+    last_cmd="lromup $*"
+    "$LROMUP" "$@" >out.txt 2>err.txt
     status=$?
-    got=$(printf 'status %s\nstdout:\n%s\nstderr:\n%s' "$status" "$out" "$(cat "$errfile")")
-    [ "$got" == "$want" ] && return
-    printf 'FAIL: lromup %s: got\n%s\nexpected\n%s\n' "$*" "$got" "$want"
-    failures=$((failures + 1))
+    expect_status "$want"
+    [ "$(cat out.txt)" = "$text" ] || fail "stdout is '$(cat out.txt)', expected '$text'"
+    [ "$(cat err.txt)" = "${err:-}" ] || fail "stderr is '$(cat err.txt)', expected '${err:-}'"
 }
 
 usage=$(printf '%s\n' "Varn Tessel OS-based flash update utility 1.11" "Usage: $LROMUP <mode> <file>" \
@@ -33,6 +25,4 @@ err="The switch '/PLAT' is not understood (switches are case-sensitive); lromup(
     check 2 "$usage" /PLAT
 err="/nonexistent/lromup.rom cannot be opened: No such file or directory" check 3 "Open /nonexistent/lromup.rom error.
 Please ready the rom file and try again." /p /nonexistent/lromup.rom -?
-
-[ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
-echo "all usage checks passed"
+finish
