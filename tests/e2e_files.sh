@@ -11,10 +11,10 @@
 "$SIM" sp image app.bin --seed 3 >/dev/null 2>&1 || fail "sp image"
 cp app.bin LPCSPFW.BIN && "$SIM" sp m flash >/dev/null 2>&1 || fail "sp flash"
 echo "the victim's own text" >victim
-# A FIFO must not hold a run: the whole command ends within a second (five
-# under the sanitizers, which slow everything else down).
-fifo_ms=1000
-! nm -C "$SIM" 2>/dev/null | grep -q __asan_init || fifo_ms=5000
+# A FIFO must not hold a run. An open that waits for a writer never ends (the
+# timeout ends it with 124); the bound is loose because a loaded machine or
+# the sanitizers stretch a normal run past a second.
+fifo_ms=5000
 victim_sha=$(sha256sum <victim)
 
 # The kinds a name is planted as, and how the tools name what they find.
