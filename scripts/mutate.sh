@@ -181,7 +181,7 @@ for line in "${selected[@]}"; do
     fi
     # The test that failed first: the one to keep when trimming.
     by=""
-    [[ $result == caught ]] && by=$(sed -n '1s/^[0-9]*://p' "$src/build/Testing/Temporary/LastTestsFailed.log" 2>/dev/null)
+    [[ $result == caught ]] && by=$(sed -n '1{s/^[0-9]*://;s/  # GetParam.*//;p}' "$src/build/Testing/Temporary/LastTestsFailed.log" 2>/dev/null)
     printf '%-30s %-11s %-7d %s\n' "$name" "$result" $((SECONDS - start)) "$by"
 
     cp "$work/original" "$src/$file"  # a new mtime: the next build compiles it again
