@@ -86,20 +86,6 @@ inline const KernelCalls& deviceKernel() {
     return calls;
 }
 
-// The log lines that begin with one of the prefixes, in order.
-inline Log only(const Log& log, std::initializer_list<const char*> prefixes) {
-    Log kept;
-    for (const std::string& line : log) {
-        for (const char* p : prefixes) {
-            if (line.rfind(p, 0) == 0) {
-                kept.push_back(line);
-                break;
-            }
-        }
-    }
-    return kept;
-}
-
 // What a stand-in driver library recorded since last asked; the record is cleared.
 inline std::string standinRecord(const char* library) {
     void* handle = ::dlopen(library, RTLD_LAZY);

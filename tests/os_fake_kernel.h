@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -36,6 +37,20 @@ struct FakeKernel {
 };
 inline FakeKernel fake;
 inline void resetFake() { fake = FakeKernel(); }
+
+// The log lines that begin with one of the prefixes, in order.
+inline Log only(const Log& log, std::initializer_list<const char*> prefixes) {
+    Log kept;
+    for (const std::string& line : log) {
+        for (const char* p : prefixes) {
+            if (line.rfind(p, 0) == 0) {
+                kept.push_back(line);
+                break;
+            }
+        }
+    }
+    return kept;
+}
 
 inline unsigned char physPattern(unsigned int a) {
     return static_cast<unsigned char>(a ^ (a >> 8) ^ (a >> 16) ^ (a >> 24) ^ 0x5A);

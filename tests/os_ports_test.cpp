@@ -2,8 +2,6 @@
 // the real kernel binding on this machine.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <iterator>
 #include <utility>
 
 #include "os_fake_kernel.h"
@@ -44,10 +42,7 @@ TEST(PortPermission, AskedOnceRememberedAsRunsAndGivenBack) {
                 EXPECT_EQ(got, value);
             }
         }
-        Log calls;  // the permission calls, without the in/out instructions
-        std::copy_if(fake.log.begin(), fake.log.end(), std::back_inserter(calls),
-                     [](const std::string& line) { return line.rfind("io", 0) == 0; });
-        EXPECT_EQ(calls, c.calls);
+        EXPECT_EQ(only(fake.log, {"io"}), c.calls);  // the permission calls, not the in/out
     }
 }
 

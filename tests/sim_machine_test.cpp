@@ -1,12 +1,10 @@
-// The simulated board as hardware (configuration mechanism #1, BIOS control,
-// GPIO lines, memory map, power cycling) and SimOS over it (time, trace).
+// The simulated board as hardware: configuration mechanism #1, the bank
+// toggle line, BIOS write enable and the controller's lock-down. Power cycles,
+// warm runs and reboots are the life test's and e2e_chip's.
 #include <gtest/gtest.h>
-
-#include <string>
 
 #include "sim/board/machine.h"
 #include "sim/board/spi_regs.h"
-#include "sim/host/simos.h"
 
 namespace {
 
@@ -105,21 +103,6 @@ TEST(SimMachineGpio, BankToggleFlipsOnARisingEdgeOfAnOutputOnly) {
     EXPECT_EQ(m.activeBank(), 1);
 }
 
-TEST(SimMachineMemory, UnmappedSpaceReadsOnesAndTheBiosWindowIsReadOnly) {
-    Machine m(BoardConfig{});
-    memPut(m, 0x00100000, 4, 0);  // dropped
-    EXPECT_EQ(mem32(m, 0x00100000), 0xFFFFFFFFu);
-
-    const uint32_t size = m.bank(0).info().size;
-    ASSERT_EQ(m.biosWindowBase(), uint32_t(ADDRESS_SPACE_TOP - size));
-    m.bank(0).array()[0] = 0x33;
-    m.bank(0).array()[size - 1] = 0x22;
-    EXPECT_EQ(mem32(m, 0xFFFFFFFCu) >> 24, 0x22u);  // ends exactly at 4 GiB
-    EXPECT_EQ(mem32(m, m.biosWindowBase() - 2), 0xFF33FFFFu);  // ones, then the part
-    memPut(m, m.biosWindowBase(), 1, 0);
-    EXPECT_EQ(m.bank(0).array()[0], 0x33);
-}
-
 TEST(SimMachineSpi, BiosWriteEnableGatesHardwareEraseOfTheActiveBank) {
     Machine m(BoardConfig{});
     m.bank(0).array()[0x1000] = 0;
@@ -132,34 +115,6 @@ TEST(SimMachineSpi, BiosWriteEnableGatesHardwareEraseOfTheActiveBank) {
     EXPECT_EQ(hardwareErase(m, 0x1000) & (simspi::HSFS_FDONE | simspi::HSFS_FCERR), simspi::HSFS_FDONE);
     EXPECT_EQ(m.bank(1).array()[0x1000], 0xFF);
     EXPECT_EQ(m.bank(0).array()[0x1000], 0);
-}
-
-// A warm save (between runs of the tool) keeps the volatile state; power-on
-// keeps only the flash, its protection and the bank latch.
-TEST(SimMachinePower, WarmStateKeepsVolatileStateAndPowerOnOnlyTheNonVolatile) {
-    Machine m(BoardConfig{});
-    m.pciWrite(0, 31, 0, LPC_BIOS_CNTL, BIOS_CNTL_BIOSWE);
-    driveOutput(m, m.wiring().flashWp, true);
-    driveOutput(m, m.wiring().bankToggle, true);  // now bank 1
-    m.bank(1).setStatus(0x1C);
-    m.bank(1).select();
-    m.bank(1).transfer(spinor::WREN);
-    m.bank(1).deselect();
-    Machine warm(BoardConfig{});
-    ASSERT_TRUE(warm.restoreVolatileState(m.saveVolatileState()));
-    EXPECT_EQ(warm.bank(1).status() & spinor::SR_WEL, spinor::SR_WEL);
-    EXPECT_EQ(warm.biosControl(), BIOS_CNTL_BIOSWE);
-
-    m.powerOn();
-    EXPECT_EQ(m.biosControl(), 0);
-    EXPECT_TRUE(m.flashWriteProtectAsserted());
-    EXPECT_EQ(m.activeBank(), 1);
-    EXPECT_EQ(m.bank(1).status(), 0x1C);
-    // A bank whose reset vector is not a jump does not boot: nothing is shadowed.
-    m.bank(1).array().back() = 0x5A;
-    m.reboot();
-    EXPECT_NE(m.bootFault(), "");
-    EXPECT_EQ(m.legacyArea().back(), 0xFF);
 }
 
 // The firmware locked the controller down: its menu stays, FLOCKDN cannot be
@@ -177,41 +132,4 @@ TEST(SimMachineSpi, LockDownKeepsTheFirmwareMenu) {
     spi.write(simspi::HSFS, 2, 0);
     EXPECT_EQ(spi.read(simspi::OPMENU + 5, 1), spinor::SE);
     EXPECT_TRUE(spi.lockedDown());
-}
-
-TEST(SimOs, EveryCallIsTracedInOrderAndCostsAMicrosecond) {
-    Machine m(BoardConfig{});
-    SimOS os(m);
-    os.inportByte(PORT_BUS_DELAY);  // not traced yet
-    os.setTracing(true);
-    os.outportDword(PCI_CONFIG_ADDRESS, PCI_CFG_ENABLE);
-    EXPECT_EQ(os.inportDword(PCI_CONFIG_DATA), HOST_BRIDGE_ID_PCH);
-    os.outportByte(PORT_BUS_DELAY, 0);
-    uint8_t buf[4096] = {0x34, 0x12};
-    os.memWrite(LEGACY_AREA_BASE, 2, buf);
-    os.memRead(LEGACY_AREA_BASE, 4, buf);
-    // Any length costs one call; through the BIOS window, also its bus time:
-    // a read command (opcode, address, 64 bytes) per 64 bytes at 20 MHz.
-    os.memRead(0xFFFFF000u, sizeof buf, buf);
-    const uint64_t busNs = 64 * (4 + 64) * 8 * SPI_NS_PER_BIT;
-    EXPECT_EQ(m.clock().ns, 7 * SIM_NS_PER_US + busNs);
-    os.sleep(1000);
-    EXPECT_EQ(m.clock().ns, 8 * SIM_NS_PER_US + busNs + 1000 * SIM_NS_PER_MS);
-    os.reboot();
-    unsigned char mac[6];
-    os.getMACAddress(mac);
-
-    const char* expected =
-        "out 0xcf8 4 0x80000000\n"
-        "in 0xcfc 4 0x01008086\n"
-        "out 0xeb 1 0x00\n"
-        "memw 0xf0000 2 0x1234\n"
-        "memr 0xf0000 4 0xffff1234\n"
-        "memr 0xfffff000 1000 -\n"
-        "sleep 3e8\n"
-        "reboot\n"
-        "getmacaddress\n";
-    std::string lines;
-    for (const TraceEntry& e : os.trace()) lines += formatTraceEntry(e) + "\n";
-    EXPECT_EQ(lines, expected);
 }

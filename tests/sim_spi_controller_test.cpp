@@ -72,16 +72,6 @@ protected:
 
 }  // namespace
 
-TEST(FlashPartTable, IdentityOfEachPart) {
-    SimClock clock;
-    for (const FlashPartInfo& info : flashPartTable()) {
-        FlashPart part(info, clock);
-        EXPECT_EQ(onBus(part, {spinor::RDID, 0, 0, 0}), Bytes({0xFF, info.jedec[0], info.jedec[1], info.jedec[2]}))
-            << info.name;
-    }
-    EXPECT_EQ(findFlashPart("unknown"), &flashPartTable().back());
-}
-
 // Erase and write-status commands on a part whose array is all zeros, each
 // command let run to its end: what they erase, the status they leave, the
 // time they keep the part busy. Refusals erase nothing and clear WEL.
