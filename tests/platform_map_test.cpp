@@ -23,7 +23,6 @@ TEST(FlashMap, BiosFilesFollowGenerationAndImageKind) {
         {HOST_BRIDGE_ID_ICH, 0, 0x200000, 0, 0x200000, 0, 0x200000},
         {HOST_BRIDGE_ID_ICH, IMAGE_PRIMARY_REGION | IMAGE_BACKUP_REGION, 0x200000, 0x3000, 0x180000,
          0x3000, 0x180000},
-        {0x12378086, 0, 0, 0, 0, 0, 0},
         {0x12378086, IMAGE_PRIMARY_REGION | IMAGE_BACKUP_REGION, 0, 0, 0, 0, 0},
     };
     for (const auto& c : cases) {

@@ -95,7 +95,6 @@ TEST(FlashPartCommands, EraseAndStatusWritesAsTheDatasheetsSay) {
         {"chip erase with a byte after the opcode", "W25Q16BV", 0x00, false, {wren, {CE, 0}}, 0, 0, SR_WEL, 0},
         {"chip erase", "W25Q16BV", 0x00, false, {wren, {CE}}, 0x200000, 0, 0x00, 3000},
         {"block erase, unaligned address", "W25Q16BV", 0x00, false, {wren, addressed(BE, 0x1F1234)}, 0x10000, 0x1F0000, 0x00, 150},
-        {"block erase without WEL", "W25Q16BV", 0x00, false, {addressed(BE, 0x1F0000)}, 0, 0, 0x00, 0},
         {"block erase below the guarded top", "W25Q16BV", 0x04, false, {wren, addressed(BE, 0x1E0000)}, 0x10000, 0x1E0000, 0x04, 150},
         {"block erase of a guarded block", "W25Q16BV", 0x04, false, {wren, addressed(BE, 0x1F8000)}, 0, 0, 0x04, 0},
         {"write status under SRWD with WP# asserted", "MX25L6445E", 0xBC, true, {wren, {WRSR, 0}}, 0, 0, 0xBC, 0},
