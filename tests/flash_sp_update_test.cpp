@@ -131,7 +131,6 @@ TEST_F(SpExitTest, RefusalsAndFailuresEndWith255AndTheirMessage) {
         {"longer file", {}, 0x10000, -1, "Error reading LPCSPFW.BIN\nLPCSPFW.BIN holds 0x10000 bytes; "
          "a service-processor application is 0xC000 bytes. Nothing was written.\n$"},
         {"sparse zeros", {}, 0xC000, 0x00, "LPCSPFW.BIN holds only bytes of 0x00"},
-        {"erased", {}, 0xC000, 0xFF, "LPCSPFW.BIN holds only bytes of 0xFF"},
         {"block fails", blockError, 0xC000, -1,
          "Service Processor Firmware Update Failed.\n\n\nResetting service processor...\n\n\nFailed\n$"},
     };
