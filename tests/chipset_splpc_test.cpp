@@ -101,27 +101,7 @@ TEST_F(SpChipsetTest, SemaphoreClaimHonoursAnotherOwnerUnlessForced) {
     EXPECT_TRUE(board.sp().semaphoreSet());
 }
 
-TEST_F(SpChipsetTest, KernelRevisionAndBuildPickTheFileExtension) {
-    struct Row {
-        const char* kernel;
-        uint32_t build;
-        const char* name;
-        int result;
-    } rows[] = {
-        {"A8DSP021", 0x9D00, "SPFW.22B", 1},
-        {"A8DSP021", 0x7F00, "SPFW.22A", 1},
-        {"A8DSP022", 0xC300, "SPFW.22C", 1},
-        {"A8DSP022", 0x9D00, "SPFW", 0},
-    };
-    for (const Row& r : rows) {
-        board.sp().installKernel(r.kernel, r.build);
-        char name[32] = "SPFW";
-        EXPECT_EQ(chipset->AppendFlashFileExtension(name), r.result) << r.kernel;
-        EXPECT_STREQ(name, r.name) << r.kernel;
-    }
-}
-
-// Erased blocks sending nothing: SpUpdateTest.FullUpdateWritesTheApplicationAreaOnly.
+// Erased blocks sending nothing: SpUpdateTest.UpdatesEndWithTheFileInTheApplicationArea.
 TEST_F(SpChipsetTest, TheKernelAreaIsRefusedAndEachBlockReadBack) {
     ASSERT_EQ(chipset->erase(0, 0, 0), 0);
     unsigned char block[SP_PROGRAM_BLOCK];
