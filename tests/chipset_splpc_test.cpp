@@ -24,17 +24,6 @@ struct SpChipsetTest : ::testing::Test {
     std::unique_ptr<SPLPCChipset> chipset;
 };
 
-TEST_F(SpChipsetTest, PacketsGoOutWithTheirChecksumAndNothingMore) {
-    unsigned char revision[SP_PACKET_BUFFER] = {0x02, 0xF1, 0x77};
-    ASSERT_EQ(chipset->SendServiceProcessorPacket(revision), 1);
-    EXPECT_EQ(board.sentBytes(), (std::vector<uint8_t>{0x02, 0xF1, 0x0F}));
-
-    board.os.clearTrace();
-    unsigned char out[8];
-    ASSERT_EQ(chipset->ReadFirmwareMemory(0x00012345, out), 1);
-    EXPECT_EQ(board.sentBytes(), (std::vector<uint8_t>{0x06, 0xFC, 0x00, 0x01, 0x23, 0x45, 0x9B}));
-}
-
 TEST_F(SpChipsetTest, WithoutTheSemaphoreFlagNoPortIsTouched) {
     WeOwnLpcSemaphore = 0;
     unsigned char packet[SP_PACKET_BUFFER] = {0x02, 0xF2, 0};
@@ -112,38 +101,7 @@ TEST_F(SpChipsetTest, SemaphoreClaimHonoursAnotherOwnerUnlessForced) {
     EXPECT_TRUE(board.sp().semaphoreSet());
 }
 
-TEST_F(SpChipsetTest, KernelRevisionAndBuildPickTheFileExtension) {
-    struct Row {
-        const char* kernel;
-        uint32_t build;
-        const char* name;
-        int result;
-    } rows[] = {
-        {"A8DSP021", 0x9D00, "SPFW.22B", 1},
-        {"A8DSP021", 0x7F00, "SPFW.22A", 1},
-        {"A8DSP022", 0xC300, "SPFW.22C", 1},
-        {"A8DSP022", 0x9D00, "SPFW", 0},
-        {"A8DSP023", 0xC300, "SPFW", 0},
-    };
-    for (const Row& r : rows) {
-        board.sp().installKernel(r.kernel, r.build);
-        char name[32] = "SPFW";
-        EXPECT_EQ(chipset->AppendFlashFileExtension(name), r.result) << r.kernel;
-        EXPECT_STREQ(name, r.name) << r.kernel;
-    }
-}
-
-TEST_F(SpChipsetTest, ResetReportsTheKernelsVerdictAndEndsWithItRunning) {
-    EXPECT_EQ(chipset->ResetSp(), 1);
-    EXPECT_EQ(chipset->IsAppRunning(), 1);
-    board.sp().faults.resetFails = true;
-    EXPECT_EQ(chipset->ResetSp(), 0);
-    board.sp().faults.kernelSilent = true;
-    EXPECT_EQ(chipset->ResetSp(), 0);
-    EXPECT_EQ(chipset->identify(), 0);
-}
-
-// Erased blocks sending nothing: SpUpdateTest.FullUpdateWritesTheApplicationAreaOnly.
+// Erased blocks sending nothing: SpUpdateTest.UpdatesEndWithTheFileInTheApplicationArea.
 TEST_F(SpChipsetTest, TheKernelAreaIsRefusedAndEachBlockReadBack) {
     ASSERT_EQ(chipset->erase(0, 0, 0), 0);
     unsigned char block[SP_PROGRAM_BLOCK];

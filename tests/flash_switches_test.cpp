@@ -97,7 +97,6 @@ TEST_F(Switches, EachArgumentListEndsWithItsStatusTextAndSettings) {
         {{"-?"}, 0, USAGE}, {{"--help"}, 0, USAGE}, {{"--Help"}, 0, USAGE},
         {{"/p", plain, "-?"}, 0, opened(plain) + USAGE, MODE_PRIMARY},
         {{"/Bblk"}, 2, USAGE, 0, 0, false, notUnderstood("/Bblk")},
-        {{"/lockeep"}, 2, USAGE, 0, 0, false, notUnderstood("/lockeep")},
         {{"--HELP"}, 2, USAGE, 0, 0, false, notUnderstood("--HELP")},
         {{"/chg", "/p"}, 2, "/p parameter should follow a rom file name.\n" + AGAIN,
          MODE_CHANGE_BANK},

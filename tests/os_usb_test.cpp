@@ -59,7 +59,6 @@ TEST(UsbFind, ProbesSdaToSdzMatchesByPrefixAndClosesEveryProbe) {
     } const cases[] = {
         {{}, "SanDisk", "Cruzer", 0, 0, ""},
         {two, "SanDisk", "Cruzer", 1, 2, ""},
-        {two, "San", "", 1, 2, ""},
         {two, "SanDisk", "Ultra", 0, 2, ""},
         {two, "SanDisk Cr", "", 0, 2, ""},  // longer than the vendor field
         {{{'b', failing}}, "SanDisk", "Cruzer", 0, 1,
