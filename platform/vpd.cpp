@@ -224,12 +224,11 @@ constexpr char UUID_GENERATE[] = "generate";
 constexpr size_t UUID_PAIR = 2;
 
 uint32_t systemClock() { return static_cast<uint32_t>(std::time(nullptr)); }
-UuidClockFn uuidClock = systemClock;
 
 void uuidFromClock(OS* os, s_UUIDStruc* uuid) {
     int64 t = {};
     for (unsigned attempt = 1;; ++attempt) {
-        t = add64(mult32(uuidClock(), UUID_CLOCK_SCALE), UUID_EPOCH_OFFSET);
+        t = add64(mult32(systemClock(), UUID_CLOCK_SCALE), UUID_EPOCH_OFFSET);
         if ((t.low & 0xFF) != 0) break;
         if (attempt == UUID_CLOCK_ATTEMPTS) {
             std::cerr << "The clock gave no usable UUID time after " << UUID_CLOCK_ATTEMPTS
@@ -377,8 +376,6 @@ s_UUIDStruc* generateUUID(OS* os, unsigned char* text) {
         uuidFromText(asText(text), uuid);
     return uuid;
 }
-
-void setUuidClock(UuidClockFn clock) { uuidClock = clock != nullptr ? clock : systemClock; }
 
 int GetVPDInfo(OS* os, Platform* platform) {
     constexpr int EXIT_NO_CHIPSET = 255;

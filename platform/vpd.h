@@ -87,10 +87,6 @@ int carryIdentity(OS* os, unsigned char* image, uint32_t imageSize,
 // pairs with optional '-'); the caller owns it.
 s_UUIDStruc* generateUUID(OS* os, unsigned char* text);
 
-// Source of seconds since 1970 for generated UUIDs; null restores the system clock.
-using UuidClockFn = uint32_t (*)();
-void setUuidClock(UuidClockFn clock);
-
 // Reads the primary BIOS range out of the flash and, when g_VPD_Changes is
 // set, writes it back. 0, the chipset's failing code, or -1 on a failed read.
 int GetVPDInfo(OS* os, Platform* platform);

@@ -20,7 +20,7 @@ H8cmd_s record(unsigned char count, unsigned char command, Bytes data = {}) {
 
 double msSince(Machine& m, uint64_t startNs) { return double(m.clock().ns - startNs) / SIM_NS_PER_MS; }
 
-TEST(H8Framing, CommandsGoOutFramedAndRepliesComeBackChecked) {
+TEST(H8Framing, CommandsGoOutFramedWithTheirChecksum) {
     Machine m{BoardConfig{}};
     LinOS os(machineKernel(m));
     ASSERT_EQ(os.h8init(), 0);
@@ -38,13 +38,6 @@ TEST(H8Framing, CommandsGoOutFramedAndRepliesComeBackChecked) {
     EXPECT_EQ(sent[0], 65);
     EXPECT_EQ(sent[64], 63);
     EXPECT_EQ(m.h8().badChecksums(), 0u);
-
-    // A read gets the H8's answer: count = data bytes + checksum.
-    H8cmd_s read = record(1, 0x30, {0x55});
-    EXPECT_EQ(os.h8readcommand(&read), 0);
-    EXPECT_EQ(read.count, 2);
-    EXPECT_EQ(read.command, 0x30);
-    EXPECT_EQ(read.data[0], 0x55);
 }
 
 // A reply that cannot be trusted, or an H8 that no longer acknowledges its

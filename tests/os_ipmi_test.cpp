@@ -113,12 +113,8 @@ TEST(IpmiOpen, ModulesLoadedAndTheNodeMadeOrTheOpenEnds) {
     }
 }
 
-// What the driver hands back to the receive request.
-struct Reply {
-    std::vector<unsigned char> bytes;  // completion code and data
-};
-
-void driverAnswers(const Reply& reply, std::vector<long>* msgids) {
+// The driver hands back reply to the receive request.
+void driverAnswers(const std::vector<unsigned char>& reply, std::vector<long>* msgids) {
     dev.ioctl = [reply, msgids](int fd, unsigned long request, void* argument) {
         fake.log.push_back(fmt("ioctl %lu %#lx", fd, request));
         if (request == IPMICTL_SEND_COMMAND) {
@@ -130,10 +126,10 @@ void driverAnswers(const Reply& reply, std::vector<long>* msgids) {
             return 0;
         }
         auto* recv = static_cast<ipmi_recv*>(argument);
-        const std::size_t fits = std::min<std::size_t>(reply.bytes.size(), recv->msg.data_len);
-        std::copy_n(reply.bytes.begin(), fits, recv->msg.data);
+        const std::size_t fits = std::min<std::size_t>(reply.size(), recv->msg.data_len);
+        std::copy_n(reply.begin(), fits, recv->msg.data);
         recv->msg.data_len = static_cast<unsigned short>(fits);
-        return fits < reply.bytes.size() ? failWith(EMSGSIZE) : 0;
+        return fits < reply.size() ? failWith(EMSGSIZE) : 0;
     };
 }
 
@@ -142,7 +138,7 @@ void driverAnswers(const Reply& reply, std::vector<long>* msgids) {
 TEST(IpmiRequest, CompletionCodeLengthAndMissingReplies) {
     struct Case {
         const char* what;
-        Reply reply;
+        std::vector<unsigned char> reply;  // completion code and data
         unsigned short capacity;
         int selected;  // what select reports: 0 when the bound passed
         int result;
@@ -150,13 +146,13 @@ TEST(IpmiRequest, CompletionCodeLengthAndMissingReplies) {
         std::vector<unsigned char> response;  // what the caller's buffer holds afterwards
         const char* err;
     } const cases[] = {
-        {"data after a good completion code moves to the front", {{0x00, 0x11, 0x22, 0x33}}, 8, 1, 0,
+        {"data after a good completion code moves to the front", {0x00, 0x11, 0x22, 0x33}, 8, 1, 0,
          0x00, {0x11, 0x22, 0x33}, ""},
-        {"an error completion code keeps the buffer as received", {{0xC1, 0x11}}, 8, 1, 0, 0xC1, {0xC1}, ""},
-        {"a truncated reply is accepted", {{0x00, 0x11, 0x22, 0x33, 0x44, 0x55}}, 4, 1, 0, 0x00,
+        {"an error completion code keeps the buffer as received", {0xC1, 0x11}, 8, 1, 0, 0xC1, {0xC1}, ""},
+        {"a truncated reply is accepted", {0x00, 0x11, 0x22, 0x33, 0x44, 0x55}, 4, 1, 0, 0x00,
          {0x11, 0x22, 0x33}, ""},
-        {"an empty reply", {{}}, 8, 1, 8, 0, {}, ""},
-        {"no reply", {{0x00, 0x11}}, 8, 0, 8, 0, {}, "No reply from the IPMI driver within 20 s\n"},
+        {"an empty reply", {}, 8, 1, 8, 0, {}, ""},
+        {"no reply", {0x00, 0x11}, 8, 0, 8, 0, {}, "No reply from the IPMI driver within 20 s\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -36,7 +36,6 @@ TEST(MachineLock, OnlyARootOwnedRegularFileIsTheLock) {
          Log{CREATE, "fstat 9", FLOCK, OPEN, "fstat 9", "close 9", REPLACE, "close 9"} + LOCKED},
         {"a FIFO", 0, 0, S_IFIFO | 0600, false, false, OS_LOCK_FAILED, 0, {CREATE, "fstat 9", "close 9"}},
         {"unprivileged, no file", 1000, 0, S_IFREG | 0600, false, true, OS_LOCK_FAILED, EACCES, {OPEN}},
-        {"unprivileged, no directory", 1000, 0, S_IFREG | 0600, true, true, OS_LOCK_FAILED, EACCES, {OPEN}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

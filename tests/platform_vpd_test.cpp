@@ -55,31 +55,6 @@ protected:
         return testing::internal::GetCapturedStdout();
     }
 
-    // The image holds these fields (a null OEM text: as built), every other byte
-    // is as built, and the VPD, UUID record and image checksums are right by
-    // recomputation.
-    void expectImage(std::vector<uint8_t> expected, const char* newMtm, const char* newSerial,
-                     const uint8_t* newUuid, const char* newAsset, const char* newOem) {
-        const auto put = [&](const uint8_t* field, const char* text, size_t width) {
-            uint8_t* to = expected.data() + (field - image.data());
-            std::memset(to, 0, width);
-            std::memcpy(to, text, std::min(std::strlen(text), width));
-        };
-        put(vpd + 0x28, newMtm, 7);
-        put(vpd + 0x16, newSerial, 7);
-        std::copy(runningVpd() + 0x1D, runningVpd() + 0x28, expected.data() + (vpd + 0x1D - image.data()));
-        std::copy(newUuid, newUuid + 16, expected.data() + (record + 9 - image.data()));
-        put(vpd - IMAGE_VPD_BLOCK + IMAGE_ASSET_BLOCK + 0x0B, newAsset, 32);
-        if (newOem) put(vpd - IMAGE_VPD_BLOCK + IMAGE_OEM_BLOCK + 0x07, newOem, 32);
-        for (const uint8_t* sum : {vpd + 0x2F, record + 6, &image.end()[-2], &image.end()[-1]})
-            expected[sum - image.data()] = *sum;
-        const auto diff = std::mismatch(image.begin(), image.end(), expected.begin());
-        EXPECT_TRUE(diff.first == image.end()) << "offset " << std::hex << diff.first - image.begin();
-        EXPECT_EQ(sum8(record, record[7] | record[8] << 8), 0);
-        EXPECT_EQ(sum8(vpd + 0x0D, runningVpd()[5] - 0x0D), 0);
-        EXPECT_EQ(image.end()[-2] | image.end()[-1] << 8, imageChecksum(image.data(), image.size()));
-    }
-
     std::unique_ptr<Machine> machine;
     SimOS os;
     x86QMPlatform platform;
@@ -88,29 +63,6 @@ protected:
     uint32_t k = RUNNING_VPD_SHIFT;
     uint8_t runningUuid[16];
 };
-
-// Items not given anew are carried from the running BIOS (the OEM text only
-// from a signed block); either way every checksum is fixed.
-TEST_F(ModifyImage, CarriesRunningItemsOrMergesNewOnesAndFixesAllChecksums) {
-    runningVpd()[5] = 0x40;  // the checksum covers more than the named fields
-    runningVpd()[0x2F] = 0;
-    runningVpd()[0x2F] = static_cast<uint8_t>(-sum8(runningVpd() + 0x0D, 0x40 - 0x0D));
-    const std::vector<uint8_t> blank = image;
-    EXPECT_EQ(modify(), "");
-    expectImage(blank, "7ABC1D2", "S1X2Y3Z", runningUuid, "ASSET-0042", "Running OEM text");
-
-    image = blank;
-    std::vector<uint8_t>& bank = machine->bank(machine->activeBank()).array();
-    bank[bank.size() - IMAGE_TOP_SIZE + IMAGE_OEM_BLOCK + 3] = 'X';  // running "_OEX_"
-    s_UUIDStruc uuid{0x33221100, 0x5544, 0x7766, 0x88, 0x99, {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF}};
-    EXPECT_EQ(modify(ownedText("ABC"), ownedText("S12"), ownedText("NEWTAG"), &uuid),
-              "Merging in new machine type/model number ABC\n"
-              "Merging in new serial number S12\n"
-              "Merging in new UUID 33221100-5544-7766-8899-aabbccddeeff\n"
-              "Merging in new asset tag NEWTAG\n");
-    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&uuid);  // 00 11 22 ... FF
-    expectImage(blank, "ABC", "S12", bytes, "NEWTAG", nullptr);
-}
 
 // The running block is searched for at offsets 0 to 0x2B of its window and
 // trusted when its checksum holds; without it the identity comes from an
