@@ -36,6 +36,8 @@ VM_BUSYBOX=/bin/busybox
     vm_skip "no static busybox (package busybox-static)"
 VM_KERNEL=$(ls /boot/vmlinuz-* 2>/dev/null | sort -V | tail -1)
 [ -n "$VM_KERNEL" ] && [ -r "$VM_KERNEL" ] || vm_skip "no readable /boot/vmlinuz-* (package linux-image-amd64)"
+VM_KVERSION=${VM_KERNEL#/boot/vmlinuz-}
+[ -d "/lib/modules/$VM_KVERSION" ] || vm_skip "no modules for $VM_KVERSION (package linux-image-amd64)"
 [ -x "$VM_ROOT/usr/sbin/lromup" ] || { echo "FAIL: no installed lromup in $VM_ROOT"; exit 1; }
 # The 32-bit rescue build is in the package only when the build was configured
 # with the 32-bit C++ libraries; its cases are skipped, with that reason, where
@@ -65,14 +67,34 @@ vm_base_initramfs() {
 }
 vm_base_initramfs
 
+# vm_modules NAME...: kernel modules, with those they depend on, that the
+# next machine has in /lib/modules for modprobe (the case loads them).
+vm_modules_wanted=()
+vm_modules() { vm_modules_wanted=("$@"); }
+# vm_files FILE...: host files the next machine has in /usr/local/bin.
+vm_files_wanted=()
+vm_files() { vm_files_wanted=("$@"); }
+
 # vm_boot NAME MACHINE [qemu options]: boots a machine whose firmware flash is
 # a fresh copy of SeaBIOS in NAME.flash and runs the case script read from
 # standard input. The serial console ends up in $VM_WORK/NAME.log.
 vm_boot() {
-    local name=$1 machine=$2 tree=$VM_WORK/$1.case status
+    local name=$1 machine=$2 tree=$VM_WORK/$1.case status module file
     shift 2
-    mkdir -p "$tree"
+    mkdir -p "$tree/usr/local/bin"
     cat >"$tree/case.sh"
+    for file in "${vm_files_wanted[@]}"; do cp "$file" "$tree/usr/local/bin/"; done
+    for module in "${vm_modules_wanted[@]}"; do
+        modprobe -S "$VM_KVERSION" --show-depends "$module" | while read -r verb file _; do
+            [ "$verb" = insmod ] && cp --parents "$file" "$tree"
+        done
+    done
+    if [ ${#vm_modules_wanted[@]} -gt 0 ]; then
+        cp /lib/modules/"$VM_KVERSION"/modules.{order,builtin,builtin.modinfo} \
+            "$tree/lib/modules/$VM_KVERSION/" 2>/dev/null
+        depmod -b "$tree" "$VM_KVERSION"
+    fi
+    vm_modules_wanted=() vm_files_wanted=()
     (cd "$tree" && find . -mindepth 1 | "$VM_BUSYBOX" cpio -o -H newc 2>/dev/null) | gzip -1 >"$tree.cpio.gz"
     cat "$VM_WORK/base.cpio.gz" "$tree.cpio.gz" >"$VM_WORK/$name.initrd"
     cp "$VM_FIRMWARE" "$VM_WORK/$name.flash"
