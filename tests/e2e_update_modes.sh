@@ -7,11 +7,11 @@
 
 images 310 330
 
-# Boot-bank change, both directions; the line names the direction.
+# Boot-bank change, both directions; the line names the direction (from the
+# primary: the run without arguments below).
 machine c310 moro310
 run_sim c310 -- /chg
 expect_status 0
-expect_seq out.txt "Booting BIOS will be changed/The booting BIOS change from Primay to Backup BIOS/"
 expect_not_err "rror"
 expect_show c310 active_bank=backup
 run_sim c310 -- /chg
@@ -19,16 +19,15 @@ expect_status 0
 expect_out "The booting BIOS change from Backup to Primary BIOS"
 expect_show c310 active_bank=primary
 
-# EEPROM line, on its ICH pin and on its PCH pin: unlock, then lock.
+# EEPROM line, on its ICH pin and on its PCH pin: unlock, then lock (the
+# lines they print: the run without arguments below).
 for model in moro320 moro310; do
     machine "e$model" "$model"
     run_sim "e$model" -- /unlockEEP
     expect_status 0
-    expect_seq out.txt "EEPROM will be unlock!!/"
     expect_show "e$model" eeprom_wp=low active_bank=primary
     run_sim "e$model" -- /lockEEP
     expect_status 0
-    expect_seq out.txt "EEPROM will be locked!!/"
     expect_show "e$model" eeprom_wp=high
 done
 
