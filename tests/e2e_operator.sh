@@ -39,7 +39,8 @@ for model in moro320 moro330; do
     expect_out "active_bank: primary"
     expect_show "i$m" active_bank=backup
 
-    # /dump alone and before an update: the active bank as it was, as an image file.
+    # /dump alone and before an update: the active bank as it was, as an image file
+    # (an output refused before the run, as /report's is: the switch-scan unit test).
     machine "d$m" "$model" --active-bank backup
     for args in "/dump d1.bin" "/dump d2.bin /p $image" "/dump d3.bin /bb $image $bblk"; do
         # shellcheck disable=SC2086
@@ -51,10 +52,6 @@ for model in moro320 moro330; do
     cmp -s d2.bin want.bin || fail "the dump before /p is not the bank as found"
     range_of "d$m" primary "$model" >want.bin
     cmp -s d3.bin want.bin || fail "d3.bin is not the primary bank /p wrote"
-    ln -s d1.bin "link$m.bin"
-    run_sim "d$m" -- /dump "link$m.bin"
-    expect_status 12
-    [ -L "link$m.bin" ] || fail "the link was replaced"
 
     # /verify: a difference before the update, a match after it, each bank
     # and the boot block alone; nothing written by the comparison.
