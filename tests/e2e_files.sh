@@ -2,7 +2,7 @@
 # Every file lromup-sim and the updater inside it open, tried as what a shared
 # directory may hold instead: a planted link (the file it points at must not
 # change), a FIFO (the run must end within a second), a directory, /dev/zero
-# and /dev/full (and a socket for an image): each with its status and a piece
+# and /dev/full: each with its status and a piece
 # of its message. Then outputs that would land on an input or in the machine.
 . "$(dirname "$0")/lib_e2e.sh"
 
@@ -20,7 +20,7 @@ victim_sha=$(sha256sum <victim)
 # The kinds a name is planted as, and how the tools name what they find.
 KINDS="link fifo dir zero full"
 declare -A WHAT=([link]="symbolic link" [fifo]=FIFO [dir]=directory [zero]="character device"
-                 [full]="character device" [sock]=socket)
+                 [full]="character device")
 NOT_REG="not a regular file"
 # plant KIND NAME: NAME becomes KIND (a device: a link to it).
 plant() {
@@ -29,7 +29,6 @@ plant() {
     link) ln -s victim "$2" ;;
     fifo) mkfifo "$2" ;;
     dir) mkdir "$2" ;;
-    sock) python3 -c 'import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' "$2" ;;
     *) ln -s "/dev/$1" "$2" ;;
     esac
 }
@@ -92,7 +91,6 @@ for kind in $KINDS; do
     try "sp m compare=LPCSPFW.BIN" "$kind" 1 "LPCSPFW.BIN is a $fixed, $NOT_REG"
     try "sp m compare=SPROM.ERR" "$kind" 1 "SPROM.ERR is a $fixed, $NOT_REG; nothing was written to it"
 done
-try "run m -- /p @" sock 3 "planted is a socket, not an image file; an image must be a regular file."
 
 # Outputs checked before anything runs: never on the machine, never on a file
 # the updater is given. Nothing runs, so the machine is as it was.
@@ -101,7 +99,6 @@ tool 1 run m --trace m/trace.txt -- /chg
 grep -qF "the trace m/trace.txt would be written into the machine directory m" err.txt || fail "no machine-directory refusal"
 tool 1 sp m flash --trace m/lock
 tool 1 read m primary m/primary.bin
-tool 1 image m m/new.bin
 cp good.bin keep.bin
 tool 1 run m --trace keep.bin -- /p keep.bin
 grep -qF "the trace keep.bin is keep.bin, a file given to the updater" err.txt || fail "no same-file refusal"

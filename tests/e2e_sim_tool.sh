@@ -4,7 +4,6 @@
 . "$(dirname "$0")/lib_e2e.sh"
 
 size_is() { [ "$(stat -c %s "$1")" -eq "$2" ] || fail "$1 is not $2 bytes"; }
-mark_of() { od -An -tx1 -j 16 -N 2 "$1" | tr -d ' \n'; }
 
 # Creation, and what show reports for each model.
 tool 0 new m310
@@ -19,22 +18,16 @@ expect_show m320 host_bridge=0x2A408086 flash_part=W25Q16BV active_bank=backup s
 tool 0 new m330 --model moro330 --crtm --asset none
 expect_show m330 bios_version=62QM17C
 
-# Images of the kind each machine accepts; the region mark only on region images.
-tool 0 image m310 i310.bin && size_is i310.bin $((0x200000))
-tool 0 image m320 i320.bin && size_is i320.bin $((0x200000))
+# Images of the kind each machine accepts (the region images and the 61QM
+# whole ones are taken by the updater in e2e_update), and a whole-flash image.
 tool 0 image m330 i330.bin && size_is i330.bin $((0x180000))
 tool 0 image m310 w310.bin --whole --seed 5 && size_is w310.bin $((0x800000))
-[ "$(mark_of i310.bin)" = d954 ] || fail "region image without its mark"
-[ "$(mark_of i320.bin)" != d954 ] || fail "whole image with the region mark"
 
 # read: one bank's whole part, as show digests it.
 tool 0 read m330 backup b330.bin && size_is b330.bin $((0x200000))
 expect_show m330 "sha256.backup=$(sha256sum <b330.bin | cut -d' ' -f1)"
 
 # run: the updater's output and status pass through; a trace is written.
-run_sim m310 --trace t1.txt -- -?
-expect_status 0
-grep -q "^Usage: " out.txt && [ -f t1.txt ] || fail "no usage text or no trace file"
 run_sim m330 --trace t2.txt -- /p i330.bin
 expect_status 0
 [ "$(wc -l <t2.txt)" -gt 1000 ] || fail "trace of a flash run is short"
@@ -47,20 +40,15 @@ expect_status 99
 expect_show cut last_run.erased_bytes=4096
 
 # The cut left the primary bank's body written in part: after a reboot it
-# does not boot and nothing runs; the bank-select jumper boots the backup, from
-# which the primary bank is rewritten; the version follows the new body.
+# does not boot and nothing runs; the bank-select jumper boots the backup (the
+# recovery that follows, and the version of a new body: the life test).
 damaged="the body is damaged (its byte sum does not hold)"
 tool 0 reboot cut
 expect_err "lromup-sim: the primary bank does not boot: $damaged; the other bank boots with: lromup-sim reboot cut --bank backup"
 expect_show cut "boots=no: $damaged" bios_version=unknown
 tool 1 run cut -- /chg
-tool 2 reboot cut --bank sideways
 tool 0 reboot cut --bank backup
 expect_show cut boots=yes active_bank=backup bios_version=62QM17C
-run_sim cut -- /p i330.bin
-expect_status 0
-tool 0 reboot cut --bank primary
-expect_show cut boots=yes active_bank=primary bios_version=62QM51N
 
 # Refusals: usage errors 2, a missing or damaged machine 1, naming the file.
 tool 2 run m310 --fault lightning -- -?

@@ -14,8 +14,8 @@ machine m310 moro310 "${ID310[@]}"
 imgcheck dirty i310.bin
 run_sim m310 -- /p i310.bin
 expect_status 0
-for line in "Open i310.bin successful!!" "The ROM file name is: i310.bin" "The file size is 0x200000h bytes" \
-            "Current Active BIOS is Primary BIOS" "Chipset: PCH" "i310.bin: 600000 [200000]"; do
+# (The lines on the image file before these: e2e_update_modes.)
+for line in "Current Active BIOS is Primary BIOS" "Chipset: PCH" "i310.bin: 600000 [200000]"; do
     expect_out "$line"
 done
 [ "$(grep '%$' out.txt | sed -n '1p;$p' | tr '\n' /)" = "75%/100%/" ] || fail "progress does not run 75% to 100%"
@@ -25,19 +25,6 @@ bank_is_new m310 moro310 primary i310.bin "${ID310[@]}"
 bank_is_old m310 backup
 expect_locked m310 moro310 primary primary
 expect_show m310 last_run.erased_bytes=$((0x190000)) last_run.programmed_bytes=$((0x190000))
-
-# Running from the backup bank, a backup update writes the backup, which stays
-# active (switching from the primary to the backup: d330 below; the other way
-# round: the life test).
-machine k310 moro310 --active-bank backup --serial KK1
-run_sim k310 -- /bblk /bb i310.bin
-expect_status 0
-expect_out "Current Active BIOS is Backup BIOS"
-expect_err "Backup  BIOS flashed successfully"
-expect_not_err "Flash process completed successfully"
-bank_is_new k310 moro310 backup i310.bin --bblk --serial KK1
-bank_is_old k310 primary
-expect_locked k310 moro310 backup backup
 
 # Moro 320 (ICH, whole 2 MiB image from address 0), its own identity; the
 # part line comes once per identification, exactly.
@@ -81,16 +68,10 @@ bank_is_new d330 moro330 backup j330.bin "${ID330[@]}"
 expect_locked d330 moro330 backup backup
 expect_show d330 status_register.primary=0xBC
 
-# A machine without asset and OEM blocks leaves the image's own texts; one
-# whose running VPD block is missing gets the identity of an intact copy.
+# A machine without asset and OEM blocks leaves the image's own texts.
 machine n330 moro330 --asset none --oem none
 run_sim n330 -- /p i330.bin
 expect_status 0
 bank_is_new n330 moro330 primary i330.bin --asset none --oem none
-machine v330 moro330 --no-vpd
-run_sim v330 -- /p i330.bin
-expect_status 0
-expect_out "The running BIOS's VPD block is missing or damaged; the copy in the running BIOS's shadowed top 64 KiB is carried instead"
-bank_is_new v330 moro330 primary i330.bin
 
 finish

@@ -31,7 +31,6 @@ while IFS='|' read -r dir setup fault args want message closing; do
     [ "${fault%hang}" = "$fault" ] || [ "${ms:-999999}" -le 10000 ] || fail "$dir took ${ms:-?} ms of simulated time"
 done <<'ROWS'
 h310|moro310|hw-cycle-hang|/p i310.bin|-|SPI hardware write cycle at flash address 0x610000 did not complete|Error during flash process
-h320|moro320|hw-cycle-hang|/bb i320.bin|-|SPI hardware erase cycle at flash address 0x013000 did not complete|Error flashing backup BIOS 
 w320|moro320|sw-cycle-hang|/p i320.bin|255|Flash chipset could not be identified|
 r320|moro320|fcerr@0x100000|/p i320.bin|-|SPI 64 KiB erase at flash address 0x100000 was refused by the controller|Error during flash process
 s310|moro310|wp-stuck-low|/p i310.bin|-|Flash block protection could not be cleared (status register 0x94); is the flash write-protect line held low?|Error during flash process

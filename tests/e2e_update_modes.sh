@@ -7,11 +7,11 @@
 
 images 310 330
 
-# Boot-bank change, both directions; the line names the direction.
+# Boot-bank change, both directions; the line names the direction (from the
+# primary: the run without arguments below).
 machine c310 moro310
 run_sim c310 -- /chg
 expect_status 0
-expect_seq out.txt "Booting BIOS will be changed/The booting BIOS change from Primay to Backup BIOS/"
 expect_not_err "rror"
 expect_show c310 active_bank=backup
 run_sim c310 -- /chg
@@ -19,31 +19,25 @@ expect_status 0
 expect_out "The booting BIOS change from Backup to Primary BIOS"
 expect_show c310 active_bank=primary
 
-# EEPROM line, on its ICH pin and on its PCH pin: unlock, then lock.
+# EEPROM line, on its ICH pin and on its PCH pin: unlock, then lock (the
+# lines they print: the run without arguments below).
 for model in moro320 moro310; do
     machine "e$model" "$model"
     run_sim "e$model" -- /unlockEEP
     expect_status 0
-    expect_seq out.txt "EEPROM will be unlock!!/"
     expect_show "e$model" eeprom_wp=low active_bank=primary
     run_sim "e$model" -- /lockEEP
     expect_status 0
-    expect_seq out.txt "EEPROM will be locked!!/"
     expect_show "e$model" eeprom_wp=high
 done
 
-# Platform report: the family through the status, nothing flashed.
-for pair in moro310:61 moro320:61 moro330:62; do
-    model=${pair%:*}
-    machine "p$model" "$model"
-    run_sim "p$model" -- /plat /p i310.bin
-    expect_status "${pair#*:}"
-    expect_not_out "The ROM file name is"
-done
-
-# No argument: bank toggled, EEPROM locked then unlocked (the order of both
-# switches in one run), family as status.
+# Platform report: the family through the status, nothing flashed (61 on
+# every part: e2e_update_guards). No argument: bank toggled, EEPROM locked then
+# unlocked (the order of both switches in one run), family as status.
 machine z330 moro330
+run_sim z330 -- /plat /p i310.bin
+expect_status 62
+expect_not_out "The ROM file name is"
 run_sim z330 --
 expect_status 62
 expect_seq out.txt "Booting BIOS will be changed/The booting BIOS change from Primay to Backup BIOS/EEPROM will be locked!!/EEPROM will be unlock!!/"

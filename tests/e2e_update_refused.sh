@@ -11,15 +11,9 @@ images 310 320 330
 "$SIM" image img320 r320.bin --region >/dev/null
 
 # Images that cannot boot, judged on the bytes written: every one of them one
-# value (a region image's mark D9 54 aside), or a blank reset vector (the 14
-# bytes below the image checksum) in a range that writes it.
-blank() {  # SIZE OUT [mark]: SIZE erased bytes, with the region mark if asked
-    head -c "$1" /dev/zero | tr '\0' '\377' >"$2"
-    [ -z "${3:-}" ] || printf '\331\124' | dd of="$2" bs=1 seek=16 conv=notrunc 2>/dev/null
-}
-blank $((0x200000)) erased310.bin mark
-blank $((0x180000)) erased330.bin mark
-blank $((0x200000)) erased320.bin
+# value (a region image erased but for its mark: e2e_update_guards), or a blank
+# reset vector (the 14 bytes below the image checksum) in a range that writes it.
+head -c $((0x200000)) /dev/zero | tr '\0' '\377' >erased320.bin
 cp i310.bin vector310.bin
 head -c 14 /dev/zero | tr '\0' '\377' | dd of=vector310.bin bs=1 seek=$((0x200000 - 16)) conv=notrunc 2>/dev/null
 imgcheck seal vector310.bin
@@ -64,11 +58,7 @@ while IFS='|' read -r dir args want reason; do
         "status_register.primary=$lock" "status_register.backup=$lock"
 done <<ROWS
 u330|/bblk /p i330.bin|6
-u330|/bblk /bb i330.bin|6
-u320|/bblk /p r320.bin|6
 u320|/bblk /bb r320.bin|6
-u310|/p erased310.bin|7|$same
-u330|/p erased330.bin|7|$same
 u320|/bb erased320.bin|7|$same
 u310|/bblk /p vector310.bin|7|$vector
 u320|/p volume.bin|9|its trailer (the last 32 bytes) does not point at a VPD block in its top 64 KiB, so the machine's serial number, type/model and UUID cannot be carried into it
