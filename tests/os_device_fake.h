@@ -17,6 +17,8 @@ struct DeviceFake {
     std::function<int(const std::string&, int flags)> open;      // descriptor or -1
     std::function<int(int fd, unsigned long request, void*)> ioctl;
     std::function<std::string(const std::string&)> run;          // a command's output
+    std::function<ssize_t(int fd, std::size_t length)> write;    // bytes written
+    std::vector<std::string> written;                            // data of every write
     int selectResult = 1;
     std::time_t now = 1000;
 };
@@ -53,6 +55,20 @@ inline const KernelCalls& deviceKernel() {
             if (out != nullptr) *out = dev.now;
             return dev.now;
         };
+        k.openMode = [](const char* path, int flags, mode_t mode) {
+            fake.log.push_back(std::string("openmode ") + path + fmt(" %#lx %#lo", flags, mode));
+            return dev.open ? dev.open(path, flags) : failWith(ENOENT);
+        };
+        k.write = [](int fd, const void* data, std::size_t length) -> ssize_t {
+            fake.log.push_back(fmt("write %lu %lu", fd, length));
+            const ssize_t wrote = dev.write ? dev.write(fd, length) : ssize_t(length);
+            if (wrote > 0) dev.written.emplace_back(static_cast<const char*>(data), std::size_t(wrote));
+            return wrote;
+        };
+        k.lseek = [](int fd, off_t offset, int whence) -> off_t {
+            return answer(fmt("lseek %lu %lu", fd, offset) + fmt(" %lu", whence), 0);
+        };
+        k.fsync = [](int fd) { return answer(fmt("fsync %lu", fd), 0); };
         k.select = [](int, fd_set*, fd_set*, fd_set*, struct timeval* timeout) {
             fake.log.push_back(fmt("select %lus", timeout != nullptr ? timeout->tv_sec : 0));
             return dev.selectResult;

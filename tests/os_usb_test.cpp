@@ -1,5 +1,6 @@
 // USB drive access of LinOS against fake SCSI generic devices: the probe of
-// /dev/sda../dev/sdz, the INQUIRY checks and what is printed for a failed one.
+// /dev/sda../dev/sdz, the INQUIRY checks and what is printed for a failed
+// one, opening the matched drive and writing to it.
 #include <gtest/gtest.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
@@ -81,6 +82,36 @@ TEST(UsbFind, ProbesSdaToSdzMatchesByPrefixAndClosesEveryProbe) {
         for (char d = 'a'; d <= 'z'; ++d) opens.push_back(std::string("open /dev/sd") + d);
         EXPECT_EQ(only(fake.log, {"open"}), opens);
     }
+}
+
+TEST(UsbWrite, OpensTheMatchedDriveWritesEveryByteAndFlushes) {
+    resetDevice();
+    disks({{'c', {"SanDisk ", "Cruzer Blade    ", {}}}});
+    LinOS os(deviceKernel());
+    char vendor[] = "SanDisk", product[] = "Cruzer", data[] = "abcdef";
+    EXPECT_EQ(os.UsbDrive_Write(data, 6), 0);  // before any open
+    ASSERT_EQ(os.UsbDrive_Open(vendor, product), 1);
+    EXPECT_EQ(only(fake.log, {"openmode", "lseek", "write"}),
+              Log({fmt("openmode /dev/sdc %#lx 0666", O_WRONLY | O_CREAT), "lseek 199 0 0"}));
+    fake.log.clear();
+    dev.write = [](int, std::size_t length) { return ssize_t(length > 4 ? 4 : length); };
+    EXPECT_EQ(os.UsbDrive_Write(data, 6), 1);
+    EXPECT_EQ(dev.written, std::vector<std::string>({"abcd", "ef"}));
+    EXPECT_EQ(fake.log, Log({"write 199 6", "write 199 2", "fsync 199"}));
+
+    dev.write = [](int, std::size_t) { return ssize_t(-1); };
+    EXPECT_EQ(os.UsbDrive_Write(data, 6), 0);  // the drive refused: not done
+    EXPECT_EQ(os.UsbDrive_Close(), 1);
+    EXPECT_EQ(os.UsbDrive_Write(data, 6), 0);  // closed
+    EXPECT_EQ(os.UsbDrive_Close(), 1);
+    EXPECT_EQ(only(fake.log, {"close"}), Log({"close 199"}));
+
+    dev.open = [](const std::string& path, int flags) {  // the drive opens for reading only
+        return (flags & O_ACCMODE) == O_RDONLY && path == "/dev/sdc" ? 199 : failWith(EACCES);
+    };
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(os.UsbDrive_Open(vendor, product), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: Could not open USB device: '/dev/sdc'\n");
 }
 
 }  // namespace
