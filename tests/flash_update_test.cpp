@@ -2,10 +2,8 @@
 // simulated board for the host side (PCI, the running BIOS's CRTM signature,
 // the SPI controller that receives the re-arming step).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -78,20 +76,9 @@ private:
 // Runs each test in a scratch directory on a simulated Moro 310.
 class FlashProcedures : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/lromup-flash-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        ASSERT_EQ(chdir(dir_.c_str()), 0);
-    }
-    void TearDown() override {
-        ASSERT_EQ(chdir("/"), 0);
-        ASSERT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0);
-    }
     static Bytes writeFile(const char* name, size_t size) {
-        Bytes bytes(size);
-        for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(i * 7 + (i >> 12));
-        std::ofstream(name, std::ios::binary).write(reinterpret_cast<char*>(bytes.data()), size);
+        const Bytes bytes = pattern(size, 0x33);
+        ScratchDir::write(name, bytes);
         return bytes;
     }
     // Runs FlashBIOS with the first image as the run sequence checked it;
@@ -109,7 +96,8 @@ protected:
     uint8_t armedStatus() { return machine_->spi().registers()[FDATA0]; }
     static constexpr unsigned FDATA0 = 0x10;  // from the SPI block base
 
-    std::string dir_, out_, err_;
+    ScratchDir dir_;
+    std::string out_, err_;
     std::unique_ptr<Machine> machine_;
     char first_[16] = "first.rom";
     char second_[16] = "second.rom";
