@@ -27,12 +27,6 @@ struct SpUpdateTest : ::testing::Test {
         board.dir.write("LPCSPFW.BIN", image);
         kernel.assign(board.sp().flash().begin(), board.sp().flash().begin() + 0x4000);
     }
-    void expectWritten() {
-        EXPECT_TRUE(board.application() == image);
-        EXPECT_TRUE(Bytes(board.sp().flash().begin(), board.sp().flash().begin() + 0x4000) == kernel);
-        EXPECT_FALSE(board.sp().semaphoreSet());
-        EXPECT_EQ(WeOwnLpcSemaphore, 0);
-    }
     SpBoard board;
     Bytes image, kernel;
 };
@@ -80,7 +74,10 @@ TEST_F(SpUpdateTest, UpdatesEndWithTheFileInTheApplicationArea) {
         const uint64_t starts = board.sp().flashStarts();
         std::string err;
         EXPECT_EQ(quietly([&] { return FlashLPCSP(&board.os, &board.platform); }, nullptr, &err), 0);
-        expectWritten();
+        EXPECT_TRUE(board.application() == image);
+        EXPECT_TRUE(Bytes(board.sp().flash().begin(), board.sp().flash().begin() + 0x4000) == kernel);
+        EXPECT_FALSE(board.sp().semaphoreSet());
+        EXPECT_EQ(WeOwnLpcSemaphore, 0);
         EXPECT_NE(err.find("Service Processor Firmware Updated Successfully!\n\n\nResetting service processor...\n\n\n"),
                   std::string::npos);
         if (c.said) {

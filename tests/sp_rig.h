@@ -35,11 +35,6 @@ struct SpBoard {
             if (e.kind == TraceKind::Out && e.address == splpc::MBX_DATA) out.push_back(uint8_t(e.value));
         return out;
     }
-    size_t count(TraceKind kind, uint32_t port) const {
-        size_t n = 0;
-        for (const TraceEntry& e : os.trace()) n += e.kind == kind && e.address == port;
-        return n;
-    }
 
     ScratchDir dir;
     Machine machine;
