@@ -1,4 +1,5 @@
-// A simulated board with a host over it, for the SPI chipset tests.
+// A simulated board with a host over it, for the SPI chipset tests, and the
+// helpers the flash tests share (captured output, a scratch directory).
 #pragma once
 #include <gtest/gtest.h>
 
