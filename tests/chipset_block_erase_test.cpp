@@ -11,32 +11,28 @@
 namespace {
 constexpr uint32_t GROUP = 0x10000;
 constexpr uint32_t BLOCK = 0x1000;
-
-BoardConfig board(uint32_t bridge, const char* part, const char* menu = "standard", bool locked = false) {
-    BoardConfig cfg{bridge, part, 0};
-    cfg.firmwareMenu = menu;
-    cfg.spiLockDown = locked;
-    return cfg;
-}
 }  // namespace
 
 TEST(ChipsetBlockErase, OnlyAWholeChangingGroupGoesWithOneBlockErase) {
     // One group at 0x100000 of an ICH board, or the group at 0x010000 whose
     // blocks 0x10-0x12 are always skipped there.
-    struct Row { const char* what; BoardConfig cfg; uint32_t start; int equalBlock;
+    struct Row { const char* what; const char* part; const char* menu; bool locked; uint32_t start; int equalBlock;
                  size_t blockErases, sectorErases; uint32_t bigErases, fallbacks; bool partIgnoresIt = false; };
     const Row rows[] = {
-        {"all sixteen change", board(HOST_BRIDGE_ID_ICH, "W25Q16BV"), 0x100000, -1, 1, 0, 1, 0},
-        {"one block equal", board(HOST_BRIDGE_ID_ICH, "W25Q16BV"), 0x100000, 9, 0, 15, 0, 0},
-        {"three blocks skipped", board(HOST_BRIDGE_ID_ICH, "MX25L1606E"), 0x010000, -1, 0, 13, 0, 0},
-        {"locked menu with 0xD8", board(HOST_BRIDGE_ID_ICH, "W25Q16BV", "standard", true), 0x100000, -1, 1, 0, 1, 0},
-        {"locked menu without it", board(HOST_BRIDGE_ID_ICH, "W25Q16BV", "hostile", true), 0x100000, -1, 0, 16, 0, 1},
+        {"all sixteen change", "W25Q16BV", "standard", false, 0x100000, -1, 1, 0, 1, 0},
+        {"one block equal", "W25Q16BV", "standard", false, 0x100000, 9, 0, 15, 0, 0},
+        {"three blocks skipped", "MX25L1606E", "standard", false, 0x010000, -1, 0, 13, 0, 0},
+        {"locked menu with 0xD8", "W25Q16BV", "standard", true, 0x100000, -1, 1, 0, 1, 0},
+        {"locked menu without it", "W25Q16BV", "hostile", true, 0x100000, -1, 0, 16, 0, 1},
         // Only the read-back after it can tell.
-        {"the part ignores it", board(HOST_BRIDGE_ID_ICH, "W25Q16BV"), 0x100000, -1, 1, 16, 0, 1, true},
+        {"the part ignores it", "W25Q16BV", "standard", false, 0x100000, -1, 1, 16, 0, 1, true},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
-        ChipsetRig rig(r.cfg);
+        BoardConfig cfg{HOST_BRIDGE_ID_ICH, r.part, 0};
+        cfg.firmwareMenu = r.menu;
+        cfg.spiLockDown = r.locked;
+        ChipsetRig rig(cfg);
         std::vector<uint8_t> image = pattern(GROUP, 0xA5);
         if (r.equalBlock >= 0)
             std::copy_n(rig.flash().begin() + r.start + r.equalBlock * BLOCK, BLOCK, image.begin() + r.equalBlock * BLOCK);

@@ -1,8 +1,13 @@
-// A simulated board with a host over it, for the SPI chipset tests.
+// A simulated board with a host over it, for the SPI chipset tests, and the
+// helpers the flash tests share (captured output, a scratch directory).
 #pragma once
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -77,3 +82,28 @@ int quietly(Op op, std::string* out = nullptr, std::string* err = nullptr) {
     if (err) *err = e;
     return result;
 }
+
+// A fresh directory that is the current one while the object lives: the
+// procedures read and write their files in the current directory.
+struct ScratchDir {
+    ScratchDir() {
+        char name[] = "/tmp/lromup-test-XXXXXX";
+        EXPECT_NE(mkdtemp(name), nullptr);
+        path = name;
+        EXPECT_NE(getcwd(old, sizeof old), nullptr);
+        EXPECT_EQ(chdir(name), 0);
+    }
+    ~ScratchDir() {
+        EXPECT_EQ(chdir(old), 0);
+        std::filesystem::remove_all(path);
+    }
+    static void write(const std::string& name, const std::vector<uint8_t>& bytes) {
+        std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+    static std::vector<uint8_t> read(const std::string& name) {
+        std::ifstream in(name, std::ios::binary);
+        return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+    std::string path;
+    char old[4096];
+};

@@ -1,13 +1,13 @@
 // How a run starts on the machine: the machine lock before anything else, and
 // the chipset's base registers before any write. A refused start ends with
 // its status and touches no hardware it should not.
-#include <gtest/gtest.h>
-
 #include <cerrno>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "chipset_rig.h"
 #include "flash/exit_status.h"
 #include "flash/lromup.h"
 #include "sim/board/board_image.h"
@@ -37,7 +37,7 @@ void destroyHost(OS* os) {
 }
 
 // Runs the updater on a fresh machine, after `prepare`; keeps standard error.
-int runUpdater(std::vector<std::string> args, std::string* err, void (*prepare)(Machine&) = nullptr) {
+int runUpdater(std::vector<std::string> args, std::string* err, const std::function<void(Machine&)>& prepare = {}) {
     g_machine = buildMachine(MachineOptions());
     g_machine->powerOn();
     if (prepare) prepare(*g_machine);
@@ -45,11 +45,7 @@ int runUpdater(std::vector<std::string> args, std::string* err, void (*prepare)(
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(&a[0]);
     osSetHost(createHost, destroyHost);
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    const int status = lromupMain(int(argv.size()), argv.data());
-    testing::internal::GetCapturedStdout();
-    *err = testing::internal::GetCapturedStderr();
+    const int status = quietly([&] { return lromupMain(int(argv.size()), argv.data()); }, nullptr, err);
     osSetHost(nullptr, nullptr);
     return status;
 }
@@ -60,8 +56,6 @@ int runUpdater(std::vector<std::string> args, std::string* err, void (*prepare)(
 TEST(RunStart, ABaseThatPointsNowhereRefusesEveryWritingMode) {
     constexpr unsigned LPC_DEV = 31, GPIOBASE_REG = 0x48, RCBA_REG = 0xF0;
     constexpr uint32_t PCI_CONFIG_ADDRESS_PORT = 0xCF8;
-    static unsigned reg;
-    static uint32_t value;
     struct Base { const char* what; unsigned reg; uint32_t value; };
     const Base bases[] = {{"GPIO base 0", GPIOBASE_REG, 0x00000001},
                           {"GPIO base all ones", GPIOBASE_REG, 0xFFFFFFFF},
@@ -74,10 +68,8 @@ TEST(RunStart, ABaseThatPointsNowhereRefusesEveryWritingMode) {
     for (const Base& base : bases)
         for (const Mode& mode : modes) {
             SCOPED_TRACE(std::string(base.what) + " " + (mode.args.empty() ? "" : mode.args[0]));
-            reg = base.reg;
-            value = base.value;
             std::string err;
-            const int status = runUpdater(mode.args, &err, [](Machine& m) { m.pciWrite(0, LPC_DEV, 0, reg, value); });
+            const int status = runUpdater(mode.args, &err, [&](Machine& m) { m.pciWrite(0, LPC_DEV, 0, base.reg, base.value); });
             EXPECT_EQ(status, mode.status);
             if (status == EXIT_BAD_CHIPSET_BASE) {
                 EXPECT_NE(err.find("nothing was written"), std::string::npos) << err;

@@ -2,11 +2,8 @@
 // simulated service processor: what ends up in its flash, what the user reads,
 // and how each fault of the service processor ends.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <memory>
 #include <string>
 
 #include "chipset/splpc.h"
@@ -27,20 +24,8 @@ size_t occurrences(const std::string& text, const std::string& what) {
 struct SpUpdateTest : ::testing::Test {
     explicit SpUpdateTest(const SpFaults& faults = SpFaults()) : board(faults) {
         image = spApplicationImage(5);
-        board.writeFile("LPCSPFW.BIN", image);
+        board.dir.write("LPCSPFW.BIN", image);
         kernel.assign(board.sp().flash().begin(), board.sp().flash().begin() + 0x4000);
-    }
-    // Runs the update; the text written to standard error.
-    std::string update(int expectedResult = 0) {
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(FlashLPCSP(&board.os, &board.platform), expectedResult);
-        return testing::internal::GetCapturedStderr();
-    }
-    void expectWritten() {
-        EXPECT_TRUE(board.application() == image);
-        EXPECT_TRUE(Bytes(board.sp().flash().begin(), board.sp().flash().begin() + 0x4000) == kernel);
-        EXPECT_FALSE(board.sp().semaphoreSet());
-        EXPECT_EQ(WeOwnLpcSemaphore, 0);
     }
     SpBoard board;
     Bytes image, kernel;
@@ -54,12 +39,9 @@ TEST_F(SpUpdateTest, AFailedRunStillResetsAndReleasesTheMailbox) {
         SPLPCChipset chipset(&board.os, &board.platform);
         ASSERT_EQ(chipset.erase(0, 0, 0), 0);
         board.sp().setProfile(0x00);  // as a new application may: the profile found goes back
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
         const uint64_t resets = board.sp().resets();
-        EXPECT_EQ(chipset.program(0x4000, 0x10000, 0, image.data()), 1);
-        const std::string out = testing::internal::GetCapturedStdout();
-        const std::string err = testing::internal::GetCapturedStderr();
+        std::string out, err;
+        EXPECT_EQ(quietly([&] { return chipset.program(0x4000, 0x10000, 0, image.data()); }, &out, &err), 1);
         EXPECT_EQ(occurrences(out, "\n... Error code 05h while flashing ...\n"), 5u);
         EXPECT_NE(err.find("Service Processor Firmware Update Failed.\n\n\n"), std::string::npos);
         EXPECT_GT(board.sp().resets(), resets + 5);  // the re-erases and the final reset
@@ -90,8 +72,12 @@ TEST_F(SpUpdateTest, UpdatesEndWithTheFileInTheApplicationArea) {
         c.fault(board.sp().faults);
         board.sp().powerOn();
         const uint64_t starts = board.sp().flashStarts();
-        const std::string err = update();
-        expectWritten();
+        std::string err;
+        EXPECT_EQ(quietly([&] { return FlashLPCSP(&board.os, &board.platform); }, nullptr, &err), 0);
+        EXPECT_TRUE(board.application() == image);
+        EXPECT_TRUE(Bytes(board.sp().flash().begin(), board.sp().flash().begin() + 0x4000) == kernel);
+        EXPECT_FALSE(board.sp().semaphoreSet());
+        EXPECT_EQ(WeOwnLpcSemaphore, 0);
         EXPECT_NE(err.find("Service Processor Firmware Updated Successfully!\n\n\nResetting service processor...\n\n\n"),
                   std::string::npos);
         if (c.said) {
@@ -136,7 +122,7 @@ TEST_F(SpExitTest, RefusalsAndFailuresEndWith255AndTheirMessage) {
         std::remove("LPCSPFW.BIN");
         Bytes file(size_t(std::max(c.fileSize, 0)), 0x00);
         for (int i = 0; i < c.fileSize; ++i) file[size_t(i)] = c.fill >= 0 ? uint8_t(c.fill) : i < 0xC000 ? image[size_t(i)] : 0;
-        if (c.fileSize >= 0) board.writeFile("LPCSPFW.BIN", file);
+        if (c.fileSize >= 0) board.dir.write("LPCSPFW.BIN", file);
         board.sp().faults = c.faults;
         board.sp().powerOn();
         EXPECT_EXIT(FlashLPCSP(&board.os, &board.platform), ::testing::ExitedWithCode(255),
@@ -182,7 +168,7 @@ struct SpCompareTest : SpUpdateTest {
 // Equal contents (damaged replies read again) match and leave no dump.
 TEST_F(SpCompareTest, TheFirstDifferenceIsReportedAndTheFlashDumped) {
     const Bytes flash = board.application();
-    board.writeFile("LPCSPFW.BIN", flash);
+    board.dir.write("LPCSPFW.BIN", flash);
     board.sp().faults.badChecksumEvery = 3;
     EXPECT_NE(compare(0).find("Offset : 0000fffch\rOK. Contents Match.\n"), std::string::npos);
     EXPECT_FALSE(std::ifstream("SPROM.ERR").good());
@@ -199,13 +185,13 @@ TEST_F(SpCompareTest, TheFirstDifferenceIsReportedAndTheFlashDumped) {
     for (const Case& c : cases) {
         Bytes file(flash.begin(), flash.begin() + long(c.fileSize));
         if (c.changedAt != std::string::npos) file[c.changedAt] ^= 0x80;
-        board.writeFile("LPCSPFW.BIN", file);
+        board.dir.write("LPCSPFW.BIN", file);
         std::remove("SPROM.ERR");
         const std::string out = compare(1);
         EXPECT_NE(out.find(std::string("\n\nMismatch found @ offset ") + c.where +
                            ".  ROM contents written to SPROM.ERR\n"),
                   std::string::npos) << c.where;
-        EXPECT_TRUE(board.readFile("SPROM.ERR") == flash) << c.where;
+        EXPECT_TRUE(board.dir.read("SPROM.ERR") == flash) << c.where;
         EXPECT_FALSE(board.sp().semaphoreSet());
     }
 }

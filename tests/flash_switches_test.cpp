@@ -1,11 +1,6 @@
 // The switch scan: what each argument records, the texts it prints and the
 // status a run ends with.
-#include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <filesystem>
-#include <fstream>
-
+#include "chipset_rig.h"
 #include "flash/settings.h"
 #include "flash/switches.h"
 
@@ -43,16 +38,12 @@ struct Scan {
 Scan scan(std::vector<std::string> args) {
     args.insert(args.begin(), "lromup");
     std::vector<char*> argv;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
-    }
+    for (std::string& arg : args) argv.push_back(arg.data());
     resetSettings();
     programName = argv[0];
-    ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
-    int status = scanSwitches(static_cast<int>(argv.size()), argv.data());
-    std::string out = ::testing::internal::GetCapturedStdout();
-    return {status, out, ::testing::internal::GetCapturedStderr()};
+    Scan r;
+    r.status = quietly([&] { return scanSwitches(int(argv.size()), argv.data()); }, &r.out, &r.err);
+    return r;
 }
 
 // Image heads in a fresh directory: the region mark is D9 54 at offset 0x10,
@@ -60,20 +51,18 @@ Scan scan(std::vector<std::string> args) {
 class Switches : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_NE(mkdtemp(dir.data()), nullptr);
         const std::string zeros(0x10, '\0');
-        std::ofstream(dir + "/region.rom", std::ios::binary) << zeros << "\xD9\x54";
-        std::ofstream(dir + "/plain.rom", std::ios::binary) << zeros << "\xD9\x55";
-        std::ofstream(dir + "/short.rom", std::ios::binary) << zeros << "\xD9";
-        std::filesystem::create_symlink("plain.rom", dir + "/link");
+        std::ofstream("region.rom", std::ios::binary) << zeros << "\xD9\x54";
+        std::ofstream("plain.rom", std::ios::binary) << zeros << "\xD9\x55";
+        std::ofstream("short.rom", std::ios::binary) << zeros << "\xD9";
+        std::filesystem::create_symlink("plain.rom", "link");
     }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-    std::string dir = ::testing::TempDir() + "lromup-switches-XXXXXX";
+    ScratchDir dir;
 };
 
 TEST_F(Switches, EachArgumentListEndsWithItsStatusTextAndSettings) {
-    const std::string region = dir + "/region.rom", plain = dir + "/plain.rom";
-    const std::string shortFile = dir + "/short.rom", longName(FNAME_SIZE, 'x');
+    const std::string region = "region.rom", plain = "plain.rom";
+    const std::string shortFile = "short.rom", longName(FNAME_SIZE, 'x');
     const std::string fits(FNAME_SIZE - 1, 'x');
     const unsigned short PB = MODE_PRIMARY | MODE_BACKUP;
     struct Case {
@@ -114,9 +103,9 @@ TEST_F(Switches, EachArgumentListEndsWithItsStatusTextAndSettings) {
          IMAGE_BACKUP_REGION},
         {{"/dump"}, 2, "/dump parameter should follow an output file name.\n" + AGAIN},
         // An output that is not a regular file is refused before anything else.
-        {{"/x", "/report", dir + "/link"}, 12, "", 0, 0, false,
-         "/report " + dir + "/link: the file cannot be written safely\n" + dir +
-             "/link is a symbolic link, not a regular file; nothing was written to it; name a "
+        {{"/x", "/report", "link"}, 12, "", 0, 0, false,
+         "/report link: the file cannot be written safely\n"
+         "link is a symbolic link, not a regular file; nothing was written to it; name a "
              "regular file in a directory you may write\n"},
     };
     for (const Case& c : cases) {
@@ -132,8 +121,8 @@ TEST_F(Switches, EachArgumentListEndsWithItsStatusTextAndSettings) {
 }
 
 TEST_F(Switches, TheLastFileNameCounts) {
-    scan({"/p", dir + "/region.rom", "/p", dir + "/plain.rom"});
-    EXPECT_EQ(std::string(PBIOS_FNAME), dir + "/plain.rom");
+    scan({"/p", "region.rom", "/p", "plain.rom"});
+    EXPECT_EQ(std::string(PBIOS_FNAME), "plain.rom");
 }
 
 }  // namespace

@@ -2,10 +2,8 @@
 // simulated board for the host side (PCI, the running BIOS's CRTM signature,
 // the SPI controller that receives the re-arming step).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -13,6 +11,7 @@
 #include "platform/platform.h"
 #include "sim/board/board_image.h"
 #include "sim/host/simos.h"
+#include "chipset/ich10spi_regs.h"
 #include "chipset_rig.h"
 
 namespace {
@@ -75,82 +74,53 @@ private:
     s_FlashMap map_{};
 };
 
-// Runs each test in a scratch directory on a simulated Moro 310.
-class FlashProcedures : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/lromup-flash-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        ASSERT_EQ(chdir(dir_.c_str()), 0);
-    }
-    void TearDown() override {
-        ASSERT_EQ(chdir("/"), 0);
-        ASSERT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0);
-    }
-    static Bytes writeFile(const char* name, size_t size) {
-        Bytes bytes(size);
-        for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(i * 7 + (i >> 12));
-        std::ofstream(name, std::ios::binary).write(reinterpret_cast<char*>(bytes.data()), size);
-        return bytes;
-    }
-    // Runs FlashBIOS with the first image as the run sequence checked it;
-    // returns its result, keeps the output.
-    int flash(Platform& platform, bool crtm, const Bytes& checked) {
-        MachineOptions options;
-        options.crtm = crtm;
-        machine_ = buildMachine(options);
-        machine_->spi().registers()[FDATA0] = 0;
-        SimOS os(*machine_);
-        return quietly([&] { return FlashBIOS(&os, &platform, 0, "BIOS", nullptr, nullptr, nullptr, nullptr, nullptr, checked.data()); },
-                       &out_, &err_);
-    }
-    // The status value the re-arming step left for the write-status cycle.
-    uint8_t armedStatus() { return machine_->spi().registers()[FDATA0]; }
-    static constexpr unsigned FDATA0 = 0x10;  // from the SPI block base
-
-    std::string dir_, out_, err_;
-    std::unique_ptr<Machine> machine_;
-    char first_[16] = "first.rom";
-    char second_[16] = "second.rom";
-};
-
 int count(const std::vector<std::string>& calls, const std::string& what) {
     return int(std::count(calls.begin(), calls.end(), what));
 }
 
 }  // namespace
 
-TEST_F(FlashProcedures, SecondFileOfCrtmSizeIsWrittenAgainUnlessTheRunningBiosCarriesCrtm) {
+// On a simulated Moro 310, in a scratch directory that holds the two files.
+TEST(FlashProcedures, SecondFileOfCrtmSizeIsWrittenAgainUnlessTheRunningBiosCarriesCrtm) {
+    ScratchDir dir;
+    char first[] = "first.rom", second[] = "second.rom";
+    ScratchDir::write(first, pattern(0x1000, 1));
+    const Bytes secondBytes = pattern(0x30000, 2);
+    ScratchDir::write(second, secondBytes);
     for (bool crtm : {false, true}) {
         SCOPED_TRACE(crtm ? "CRTM" : "no CRTM");
         Log log;
+        RecordingPlatform platform(log, {{first, 0x0, 0x1000}, {second, 0x100000, 0x30000}});
+        MachineOptions options;
+        options.crtm = crtm;
+        const std::unique_ptr<Machine> machine = buildMachine(options);
+        machine->spi().registers()[SPI_FDATA0] = 0;
+        SimOS os(*machine);
         // The image handed over is written, not the file by its name read again.
         const Bytes checked(0x1000, 0x5A);
-        writeFile(first_, 0x1000);
-        Bytes second = writeFile(second_, 0x30000);
-        RecordingPlatform platform(log, {{first_, 0x0, 0x1000}, {second_, 0x100000, 0x30000}});
-        ASSERT_EQ(flash(platform, crtm, checked), 0);
+        std::string out;
+        ASSERT_EQ(quietly([&] { return FlashBIOS(&os, &platform, 0, "BIOS", nullptr, nullptr, nullptr, nullptr, nullptr, checked.data()); },
+                          &out), 0);
         ASSERT_GE(log.writes.size(), 2u);
         EXPECT_EQ(log.writes[0].data, checked);
         if (crtm) {
             EXPECT_EQ(log.writes.size(), 2u);
             continue;
         }
-        EXPECT_EQ(out_, "Chipset: PCH\nfirst.rom: 0 [1000]\nsecond.rom: 100000 [30000]\n"
-                        "second.rom: 100000 [30000]\nsecond.rom: 100000 [30000]\n");
+        EXPECT_EQ(out, "Chipset: PCH\nfirst.rom: 0 [1000]\nsecond.rom: 100000 [30000]\n"
+                       "second.rom: 100000 [30000]\nsecond.rom: 100000 [30000]\n");
         ASSERT_EQ(log.writes.size(), 4u);
-        EXPECT_EQ(log.writes[1].data, second);
+        EXPECT_EQ(log.writes[1].data, secondBytes);
         EXPECT_EQ(log.writes[2].offset, 0x1F0000u);
-        EXPECT_EQ(log.writes[2].data, Bytes(second.begin() + 0x20000, second.end()));
+        EXPECT_EQ(log.writes[2].data, Bytes(secondBytes.begin() + 0x20000, secondBytes.end()));
         EXPECT_EQ(log.writes[3].offset, 0x140000u);
-        EXPECT_EQ(log.writes[3].data, Bytes(second.begin() + 0x10000, second.begin() + 0x20000));
+        EXPECT_EQ(log.writes[3].data, Bytes(secondBytes.begin() + 0x10000, secondBytes.begin() + 0x20000));
         // Identity carried into the first file only; writing opened around
         // the chipset probe and around each of the four pairs.
         EXPECT_EQ(count(log.calls, "modify first.rom") + count(log.calls, "modify second.rom"), 1);
         EXPECT_EQ(count(log.calls, "enable"), 5);
         EXPECT_EQ(count(log.calls, "disable"), 5);
         EXPECT_EQ(log.calls.back(), "bank 7");
-        EXPECT_EQ(armedStatus(), 0x94);
+        EXPECT_EQ(machine->spi().registers()[SPI_FDATA0], 0x94);  // the status left for the write-status cycle
     }
 }

@@ -3,15 +3,11 @@
 // directory that becomes the current one (the procedures read and write their
 // files there).
 #pragma once
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "chipset/splpc_regs.h"
+#include "chipset_rig.h"
 #include "os/os.h"
 #include "platform/x86qm.h"
 #include "sim/board/machine.h"
@@ -20,33 +16,16 @@
 
 struct SpBoard {
     explicit SpBoard(const SpFaults& faults = SpFaults()) : machine(BoardConfig{}), os(machine), platform(&os) {
-        char scratch[] = "/tmp/lromup-sp-XXXXXX";
-        EXPECT_NE(mkdtemp(scratch), nullptr);
-        dir = scratch;
-        EXPECT_EQ(getcwd(oldDir, sizeof oldDir) != nullptr, true);
-        EXPECT_EQ(chdir(dir.c_str()), 0);
         sp().faults = faults;
         sp().powerOn();
         // The procedures destroy the host on one exit path; it is ours.
         osSetHost([]() -> OS* { return nullptr; }, [](OS*) {});
     }
-    ~SpBoard() {
-        osSetHost(nullptr, nullptr);
-        EXPECT_EQ(chdir(oldDir), 0);
-        EXPECT_EQ(std::system(("rm -rf " + dir).c_str()), 0);
-    }
+    ~SpBoard() { osSetHost(nullptr, nullptr); }
 
     ServiceProcessor& sp() { return machine.serviceProcessor(); }
     std::vector<uint8_t> application() {
         return std::vector<uint8_t>(sp().flash().begin() + spsim::APP_START, sp().flash().end());
-    }
-    void writeFile(const std::string& name, const std::vector<uint8_t>& bytes) {
-        std::ofstream out(name, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    }
-    std::vector<uint8_t> readFile(const std::string& name) {
-        std::ifstream in(name, std::ios::binary);
-        return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     }
 
     // The bytes the host wrote to the mailbox data port since the trace was cleared.
@@ -56,15 +35,9 @@ struct SpBoard {
             if (e.kind == TraceKind::Out && e.address == splpc::MBX_DATA) out.push_back(uint8_t(e.value));
         return out;
     }
-    size_t count(TraceKind kind, uint32_t port) const {
-        size_t n = 0;
-        for (const TraceEntry& e : os.trace()) n += e.kind == kind && e.address == port;
-        return n;
-    }
 
+    ScratchDir dir;
     Machine machine;
     SimOS os;
     x86QMPlatform platform;
-    std::string dir;
-    char oldDir[4096];
 };
