@@ -32,8 +32,6 @@ void machineWith(std::set<std::string> nodes, std::map<std::string, std::string>
     };
 }
 
-int openThroughBridge(LinOS& os, void** handle) { return os.bmcOpenSP6Driver(handle, nullptr); }
-
 TEST(IpmiOpen, KernelReleaseAndDriverVersionDecide) {
     struct Case {
         const char* release;
@@ -57,7 +55,7 @@ TEST(IpmiOpen, KernelReleaseAndDriverVersionDecide) {
         LinOS os(fakeKernel());
         void* handle = nullptr;
         testing::internal::CaptureStdout();
-        EXPECT_EQ(openThroughBridge(os, &handle), c.result);
+        EXPECT_EQ(os.bmcOpenSP6Driver(&handle, nullptr), c.result);
         const std::string out = testing::internal::GetCapturedStdout();
         EXPECT_EQ(out, std::string("Enter IPMI sub-function.\n") + (c.badDriverLine ? BAD_DRIVER : ""));
         EXPECT_EQ(only(fake.log, {"run modprobe"}), Log());
@@ -100,7 +98,7 @@ TEST(IpmiOpen, ModulesLoadedAndTheNodeMadeOrTheOpenEnds) {
         LinOS os(fakeKernel());
         void* handle = nullptr;
         testing::internal::CaptureStdout();
-        EXPECT_EQ(openThroughBridge(os, &handle), c.result);
+        EXPECT_EQ(os.bmcOpenSP6Driver(&handle, nullptr), c.result);
         const std::string out = testing::internal::GetCapturedStdout();
         EXPECT_EQ(only(fake.log, {"run"}), c.commands);
         EXPECT_EQ(only(fake.log, {"usleep 1000000"}).size(), c.waits);
