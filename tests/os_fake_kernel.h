@@ -1,8 +1,8 @@
 // A kernel for LinOS tests: records every call as a line of text, can refuse
 // iopl/ioperm with an errno, keeps the last value written to each port, backs
 // /dev/mem with one buffer per 64 KiB window patterned by address, and models
-// the machine lock's file. Device nodes, device requests and shell commands
-// are answered by hooks a test sets; a request without a hook fails.
+// the machine lock's file. Device nodes (once a test sets `open`), device
+// requests and shell commands are answered by hooks a test sets.
 #pragma once
 #include <fcntl.h>
 #include <sys/mman.h>
