@@ -1,15 +1,20 @@
 // A kernel for LinOS tests: records every call as a line of text, can refuse
-// iopl/ioperm with an errno, keeps the last value written to each port, and
-// backs /dev/mem with one buffer per 64 KiB window patterned by address.
+// iopl/ioperm with an errno, keeps the last value written to each port, backs
+// /dev/mem with one buffer per 64 KiB window patterned by address, and models
+// the machine lock's file. Device nodes (once a test sets `open`), device
+// requests and shell commands are answered by hooks a test sets.
 #pragma once
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <initializer_list>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -34,6 +39,12 @@ struct FakeKernel {
     unsigned long peeks = 0;                                     // byte reads (not logged)
     std::map<unsigned short, unsigned int> ports;                // last value written
     std::map<unsigned int, std::vector<unsigned char>> windows;  // base -> backing
+    std::function<int(const std::string&, int flags)> open;      // set: a device node's descriptor or -1
+    std::function<int(int fd, unsigned long request, void*)> ioctl;
+    std::function<std::string(const std::string&)> run;          // a command's output
+    std::function<ssize_t(int fd, std::size_t length)> write;    // bytes written
+    std::vector<std::string> written;                            // data of every write
+    int selectResult = 1;
 };
 inline FakeKernel fake;
 inline void resetFake() { fake = FakeKernel(); }
@@ -41,14 +52,10 @@ inline void resetFake() { fake = FakeKernel(); }
 // The log lines that begin with one of the prefixes, in order.
 inline Log only(const Log& log, std::initializer_list<const char*> prefixes) {
     Log kept;
-    for (const std::string& line : log) {
-        for (const char* p : prefixes) {
-            if (line.rfind(p, 0) == 0) {
-                kept.push_back(line);
-                break;
-            }
-        }
-    }
+    std::copy_if(log.begin(), log.end(), std::back_inserter(kept), [&](const std::string& line) {
+        const auto starts = [&](const char* p) { return line.rfind(p, 0) == 0; };
+        return std::any_of(prefixes.begin(), prefixes.end(), starts);
+    });
     return kept;
 }
 
@@ -60,6 +67,11 @@ inline std::string fmt(const char* format, unsigned long a = 0, unsigned long b 
     char line[96];
     std::snprintf(line, sizeof line, format, a, b);
     return line;
+}
+
+inline int failWith(int error) {
+    errno = error;
+    return -1;
 }
 
 // Logs the call, then sets errno and returns -1 when error is non-zero.
@@ -103,7 +115,11 @@ inline const KernelCalls& fakeKernel() {
             return answer(fmt("ioperm %#lx %lu", from, count) + fmt(" %lu", on), fake.iopermErrno);
         };
         k.open = [](const char* path, int flags) {
-            bool rw = (flags & O_ACCMODE) == O_RDWR;
+            if (fake.open) {  // a device node
+                fake.log.push_back(std::string("open ") + path);
+                return fake.open(path, flags);
+            }
+            bool rw = (flags & O_ACCMODE) == O_RDWR;  // /dev/mem
             return answer(std::string("open ") + path + (rw ? " rw" : " not-rw"), 0, 7);
         };
         k.close = [](int fd) { return answer(fmt("close %lu", fd), 0); };
@@ -135,6 +151,10 @@ inline const KernelCalls& fakeKernel() {
         k.poke32 = [](volatile void* address, unsigned int value) { poke("poke32 %#lx %#lx", address, value); };
         k.usleep = [](unsigned int microseconds) { return answer(fmt("usleep %lu", microseconds), 0); };
         k.openMode = [](const char* path, int flags, mode_t mode) {
+            if (fake.open) {  // a device node
+                fake.log.push_back(std::string("openmode ") + path + fmt(" %#lx %#lo", flags, mode));
+                return fake.open(path, flags);
+            }
             const bool safe = (flags & O_NOFOLLOW) && (flags & O_NONBLOCK) && (flags & O_CLOEXEC);
             const bool create = flags & O_CREAT;
             const bool missing = fake.noLockDirectory || (fake.noLockFile && !create);
@@ -165,6 +185,31 @@ inline const KernelCalls& fakeKernel() {
             return answer(std::string("unlink ") + path, 0);
         };
         k.geteuid = []() { return fake.euid; };
+        k.ioctl = [](int fd, unsigned long request, void* argument) {
+            return fake.ioctl ? fake.ioctl(fd, request, argument) : failWith(ENOTTY);
+        };
+        k.write = [](int fd, const void* data, std::size_t length) -> ssize_t {
+            fake.log.push_back(fmt("write %lu %lu", fd, length));
+            const ssize_t wrote = fake.write ? fake.write(fd, length) : ssize_t(length);
+            if (wrote > 0) fake.written.emplace_back(static_cast<const char*>(data), std::size_t(wrote));
+            return wrote;
+        };
+        k.lseek = [](int fd, off_t offset, int whence) -> off_t {
+            return answer(fmt("lseek %lu %lu", fd, offset) + fmt(" %lu", whence), 0);
+        };
+        k.fsync = [](int fd) { return answer(fmt("fsync %lu", fd), 0); };
+        k.select = [](int, fd_set*, fd_set*, fd_set*, struct timeval* timeout) {
+            fake.log.push_back(fmt("select %lus", timeout != nullptr ? timeout->tv_sec : 0));
+            return fake.selectResult;
+        };
+        k.runCommand = [](const char* command, char* output, std::size_t capacity) {
+            fake.log.push_back(std::string("run ") + command);
+            const std::string out = fake.run ? fake.run(command) : std::string();
+            const std::size_t n = std::min(out.size(), capacity - 1);
+            out.copy(output, n);
+            output[n] = '\0';
+            return 0;
+        };
         return k;
     }();
     return calls;

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <set>
 
-#include "os_device_fake.h"
+#include "os_fake_kernel.h"
 
 namespace {
 
@@ -22,17 +22,15 @@ constexpr const char* BAD_DRIVER = "An invalid version of the OpenIPMI driver wa
 // mknod for it has run.
 void machineWith(std::set<std::string> nodes, std::map<std::string, std::string> outputs) {
     auto present = std::make_shared<std::set<std::string>>(std::move(nodes));
-    dev.open = [present](const std::string& path, int) {
+    fake.open = [present](const std::string& path, int) {
         return present->count(path) ? IPMI_FD : failWith(ENOENT);
     };
-    dev.run = [present, outputs](const std::string& command) {
+    fake.run = [present, outputs](const std::string& command) {
         if (command.rfind("mknod /dev/ipmi0 c 246 0", 0) == 0) present->insert("/dev/ipmi0");
         auto it = outputs.find(command);
         return it != outputs.end() ? it->second : std::string();
     };
 }
-
-int openThroughBridge(LinOS& os, void** handle) { return os.bmcOpenSP6Driver(handle, nullptr); }
 
 TEST(IpmiOpen, KernelReleaseAndDriverVersionDecide) {
     struct Case {
@@ -51,13 +49,13 @@ TEST(IpmiOpen, KernelReleaseAndDriverVersionDecide) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.release) + (c.banner ? c.banner : ""));
-        resetDevice();
+        resetFake();
         machineWith({"/dev/ipmi0"}, {{"uname -r", c.release},
                                      {"dmesg | grep \"ipmi message handler\"", c.banner ? c.banner : ""}});
-        LinOS os(deviceKernel());
+        LinOS os(fakeKernel());
         void* handle = nullptr;
         testing::internal::CaptureStdout();
-        EXPECT_EQ(openThroughBridge(os, &handle), c.result);
+        EXPECT_EQ(os.bmcOpenSP6Driver(&handle, nullptr), c.result);
         const std::string out = testing::internal::GetCapturedStdout();
         EXPECT_EQ(out, std::string("Enter IPMI sub-function.\n") + (c.badDriverLine ? BAD_DRIVER : ""));
         EXPECT_EQ(only(fake.log, {"run modprobe"}), Log());
@@ -95,12 +93,12 @@ TEST(IpmiOpen, ModulesLoadedAndTheNodeMadeOrTheOpenEnds) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        resetDevice();
+        resetFake();
         machineWith({}, c.outputs);
-        LinOS os(deviceKernel());
+        LinOS os(fakeKernel());
         void* handle = nullptr;
         testing::internal::CaptureStdout();
-        EXPECT_EQ(openThroughBridge(os, &handle), c.result);
+        EXPECT_EQ(os.bmcOpenSP6Driver(&handle, nullptr), c.result);
         const std::string out = testing::internal::GetCapturedStdout();
         EXPECT_EQ(only(fake.log, {"run"}), c.commands);
         EXPECT_EQ(only(fake.log, {"usleep 1000000"}).size(), c.waits);
@@ -115,7 +113,7 @@ TEST(IpmiOpen, ModulesLoadedAndTheNodeMadeOrTheOpenEnds) {
 
 // The driver hands back reply to the receive request.
 void driverAnswers(const std::vector<unsigned char>& reply, std::vector<long>* msgids) {
-    dev.ioctl = [reply, msgids](int fd, unsigned long request, void* argument) {
+    fake.ioctl = [reply, msgids](int fd, unsigned long request, void* argument) {
         fake.log.push_back(fmt("ioctl %lu %#lx", fd, request));
         if (request == IPMICTL_SEND_COMMAND) {
             auto* req = static_cast<ipmi_req*>(argument);
@@ -156,11 +154,11 @@ TEST(IpmiRequest, CompletionCodeLengthAndMissingReplies) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        resetDevice();
+        resetFake();
         std::vector<long> msgids;
         driverAnswers(c.reply, &msgids);
-        dev.selectResult = c.selected;
-        LinOS os(deviceKernel());
+        fake.selectResult = c.selected;
+        LinOS os(fakeKernel());
         unsigned char request[2] = {1, 2}, response[8] = {};
         unsigned short length = c.capacity;
         unsigned char cc = 0xEE;
@@ -207,15 +205,15 @@ TEST(IpmiOpen, ALinkPlantedAtTmpModoutIsNeverWrittenThroughOrRead) {
         {"uname -r", "echo 2.4.21-4.ELsmp"},
         {"dmesg | grep \"ipmi message handler\"", "echo ipmi message handler version 39.1"},
     };
-    resetDevice();
-    KernelCalls kernel = deviceKernel();
+    resetFake();
+    KernelCalls kernel = fakeKernel();
     kernel.runCommand = [](const char* command, char* output, std::size_t capacity) {
         auto it = harmless.find(command);
         return productionKernel().runCommand(it != harmless.end() ? it->second.c_str() : "false",
                                              output, capacity);
     };
     int opens = 0;
-    dev.open = [&opens](const std::string& path, int) {
+    fake.open = [&opens](const std::string& path, int) {
         return path == "/dev/ipmi0" && ++opens > 1 ? IPMI_FD : failWith(ENOENT);
     };
     LinOS os(kernel);

@@ -5,7 +5,7 @@
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
 
-#include "os_device_fake.h"
+#include "os_fake_kernel.h"
 
 namespace {
 
@@ -16,11 +16,11 @@ struct Disk {
 
 // Disks at the given letters; every other /dev/sd? does not exist.
 void disks(std::map<char, Disk> present) {
-    dev.open = [present](const std::string& path, int) {
+    fake.open = [present](const std::string& path, int) {
         const char letter = path.back();
         return path.size() == 8 && present.count(letter) ? 100 + letter : failWith(ENOENT);
     };
-    dev.ioctl = [present](int fd, unsigned long request, void* argument) {
+    fake.ioctl = [present](int fd, unsigned long request, void* argument) {
         const Disk& disk = present.at(char(fd - 100));
         if (request == SG_GET_VERSION_NUM) {
             *static_cast<int*>(argument) = 30527;
@@ -68,9 +68,9 @@ TEST(UsbFind, ProbesSdaToSdzMatchesByPrefixAndClosesEveryProbe) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.vendor) + "/" + c.product);
-        resetDevice();
+        resetFake();
         disks(c.disks);
-        LinOS os(deviceKernel());
+        LinOS os(fakeKernel());
         std::string vendor = c.vendor, product = c.product;
         testing::internal::CaptureStdout();
         EXPECT_EQ(os.UsbDrive_FindDevice(vendor.data(), product.data()), c.found);
@@ -85,28 +85,28 @@ TEST(UsbFind, ProbesSdaToSdzMatchesByPrefixAndClosesEveryProbe) {
 }
 
 TEST(UsbWrite, OpensTheMatchedDriveWritesEveryByteAndFlushes) {
-    resetDevice();
+    resetFake();
     disks({{'c', {"SanDisk ", "Cruzer Blade    ", {}}}});
-    LinOS os(deviceKernel());
+    LinOS os(fakeKernel());
     char vendor[] = "SanDisk", product[] = "Cruzer", data[] = "abcdef";
     EXPECT_EQ(os.UsbDrive_Write(data, 6), 0);  // before any open
     ASSERT_EQ(os.UsbDrive_Open(vendor, product), 1);
     EXPECT_EQ(only(fake.log, {"openmode", "lseek", "write"}),
               Log({fmt("openmode /dev/sdc %#lx 0666", O_WRONLY | O_CREAT), "lseek 199 0 0"}));
     fake.log.clear();
-    dev.write = [](int, std::size_t length) { return ssize_t(length > 4 ? 4 : length); };
+    fake.write = [](int, std::size_t length) { return ssize_t(length > 4 ? 4 : length); };
     EXPECT_EQ(os.UsbDrive_Write(data, 6), 1);
-    EXPECT_EQ(dev.written, std::vector<std::string>({"abcd", "ef"}));
+    EXPECT_EQ(fake.written, std::vector<std::string>({"abcd", "ef"}));
     EXPECT_EQ(fake.log, Log({"write 199 6", "write 199 2", "fsync 199"}));
 
-    dev.write = [](int, std::size_t) { return ssize_t(-1); };
+    fake.write = [](int, std::size_t) { return ssize_t(-1); };
     EXPECT_EQ(os.UsbDrive_Write(data, 6), 0);  // the drive refused: not done
     EXPECT_EQ(os.UsbDrive_Close(), 1);
     EXPECT_EQ(os.UsbDrive_Write(data, 6), 0);  // closed
     EXPECT_EQ(os.UsbDrive_Close(), 1);
     EXPECT_EQ(only(fake.log, {"close"}), Log({"close 199"}));
 
-    dev.open = [](const std::string& path, int flags) {  // the drive opens for reading only
+    fake.open = [](const std::string& path, int flags) {  // the drive opens for reading only
         return (flags & O_ACCMODE) == O_RDONLY && path == "/dev/sdc" ? 199 : failWith(EACCES);
     };
     testing::internal::CaptureStdout();
