@@ -50,17 +50,12 @@ protected:
 
     Bytes cmd(const Bytes& mosi) { return onBus(part, mosi); }
     void wren() { cmd({spinor::WREN}); }
-    void settle() { clock.ns = std::max(clock.ns, part.busyUntil()); }
 
     // Through the controller. A software cycle started by one 32-bit write at SSFS, as a driver may.
     void swCycle(unsigned entry, bool atomic, unsigned dataBytes) {
         uint32_t ssfc = SSFC_SCGO | entry << SSFC_COP_SHIFT | (atomic ? SSFC_ACS : 0);
         if (dataBytes > 0) ssfc |= SSFC_DS | (dataBytes - 1) << SSFC_DBC_SHIFT;
         spi.write(SSFS, 4, ssfc << 8);
-    }
-    void hwCycle(unsigned fcycle, uint32_t addr, unsigned bytes) {
-        spi.write(FADDR, 4, addr);
-        spi.write(HSFC, 2, HSFC_FGO | fcycle << HSFC_FCYCLE_SHIFT | (bytes - 1) << HSFC_FDBC_SHIFT);
     }
     uint8_t ssfs() { return uint8_t(spi.read(SSFS, 1)); }
     uint8_t hsfs() { return uint8_t(spi.read(HSFS, 1) & (HSFS_W1C | HSFS_SCIP)); }
@@ -121,12 +116,12 @@ TEST(FlashPartCommands, EraseAndStatusWritesAsTheDatasheetsSay) {
 }
 
 TEST_F(SpiBusTest, ProgramOnlyClearsBitsWrappingInThePage) {
-    wren();
-    cmd(addressed(spinor::PP, 0x10FE, {0x0F, 0xF0, 0x33}));  // third byte wraps to 0x1000
-    settle();
-    wren();
-    cmd(addressed(spinor::PP, 0x10FE, {0xFC}));
-    settle();
+    // Two programs at one address; the first one's third byte wraps to 0x1000.
+    for (const Bytes& data : {Bytes{0x0F, 0xF0, 0x33}, Bytes{0xFC}}) {
+        wren();
+        cmd(addressed(spinor::PP, 0x10FE, data));
+        clock.ns = part.busyUntil();
+    }
     EXPECT_EQ(cmd(addressed(spinor::READ, 0x10FE, {0, 0, 0})),
               Bytes({0xFF, 0xFF, 0xFF, 0xFF, 0x0C, 0xF0, 0xFF}));  // reads run on
     EXPECT_EQ(part.array()[0x1000], 0x33);
@@ -169,7 +164,8 @@ TEST_F(SpiBusTest, RefusedSoftwareCyclesSetFcerrWithoutBusTraffic) {
 
 TEST_F(SpiBusTest, HardwareEraseEndsWithFdoneOnlyAfterThePartIsReady) {
     part.array()[0x2000] = 0x00;
-    hwCycle(FCYCLE_ERASE, 0x2040, 1);
+    spi.write(FADDR, 4, 0x2040);
+    spi.write(HSFC, 2, HSFC_FGO | FCYCLE_ERASE << HSFC_FCYCLE_SHIFT);
     EXPECT_EQ(bus[1], Bytes({spinor::SE, 0x00, 0x20, 0x40}));
     EXPECT_EQ(part.array()[0x2000], 0xFF);
     runTo(part.busyUntil());
