@@ -132,16 +132,3 @@ expect() {
 flash_unchanged() {
     cmp -s "$VM_FIRMWARE" "$VM_WORK/$1.flash" || fail "$1: the firmware flash file changed"
 }
-
-# expect_both LABEL STATUS [LINE...]: expect for the commands labelled LABEL
-# (the installed lromup) and LABEL32 (the 32-bit rescue build, when built).
-expect_both() {
-    local label=$1
-    shift
-    expect "$label" "$@"
-    if [ -n "$VM_NO_I386" ]; then
-        echo "SKIPPED: ${label}32: $VM_NO_I386"
-    else
-        expect "${label}32" "$@"
-    fi
-}
