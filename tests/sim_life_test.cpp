@@ -36,18 +36,17 @@ constexpr int CUT_STATUS = 99;
 Machine* g_machine = nullptr;
 std::FILE* g_pipe = nullptr;
 
-// Non-volatile state and the chipset's registers, as the parent rebuilds them.
+// The banks, their status registers, the active bank, the power state and,
+// last, the chipset's registers: what the parent rebuilds the machine from.
 void sendMachine() {
     if (!g_pipe) return;
     Machine& m = *g_machine;
-    const uint8_t state[4] = {m.bank(0).status(), m.bank(1).status(), uint8_t(m.activeBank()),
-                              uint8_t(m.powerLost())};
+    std::vector<uint8_t> out = m.bank(0).array();
+    out.insert(out.end(), m.bank(1).array().begin(), m.bank(1).array().end());
+    out.insert(out.end(), {m.bank(0).status(), m.bank(1).status(), uint8_t(m.activeBank()), uint8_t(m.powerLost())});
     const std::vector<uint8_t> chipset = m.saveVolatileState();
-    const uint32_t size = uint32_t(chipset.size());
-    for (int i = 0; i < 2; ++i) std::fwrite(m.bank(i).array().data(), 1, m.bank(i).array().size(), g_pipe);
-    std::fwrite(state, 1, sizeof state, g_pipe);
-    std::fwrite(&size, sizeof size, 1, g_pipe);
-    std::fwrite(chipset.data(), 1, size, g_pipe);
+    out.insert(out.end(), chipset.begin(), chipset.end());
+    std::fwrite(out.data(), 1, out.size(), g_pipe);
     std::fclose(g_pipe);
     g_pipe = nullptr;
 }
@@ -84,29 +83,25 @@ int runUpdater(Machine& m, const std::vector<std::string>& args, long cut = -1) 
         osSetHost(createHost, destroyHost);
         std::vector<std::string> all = {"lromup"};
         all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& a : all) argv.push_back(&a[0]);
-        argv.push_back(nullptr);
-        int status = lromupMain(int(all.size()), argv.data()) & 0xFF;
-        sendMachine();
-        _exit(status);
+        std::vector<char*> argv(all.size() + 1, nullptr);
+        for (size_t i = 0; i < all.size(); ++i) argv[i] = &all[i][0];
+        std::exit(lromupMain(int(all.size()), argv.data()) & 0xFF);  // sendMachine runs at exit
     }
     ::close(fds[1]);
-    std::FILE* in = ::fdopen(fds[0], "r");
-    const auto get = [in](void* to, size_t n) { return in && std::fread(to, 1, n, in) == n; };
-    uint8_t state[4] = {};
-    uint32_t size = 0;
-    bool ok = get(m.bank(0).array().data(), m.bank(0).array().size()) &&
-              get(m.bank(1).array().data(), m.bank(1).array().size()) && get(state, 4) && get(&size, 4);
-    std::vector<uint8_t> chipset(ok ? size : 0);
-    ok = ok && get(chipset.data(), size);
-    if (in) std::fclose(in);
+    std::vector<uint8_t> in;
+    char buf[1 << 16];
+    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) in.insert(in.end(), buf, buf + n);
+    ::close(fds[0]);
     int wstatus = 0;
     ::waitpid(pid, &wstatus, 0);
-    if (!ok || !WIFEXITED(wstatus)) return -1;
+    const size_t size0 = m.bank(0).array().size(), banks = size0 + m.bank(1).array().size();
+    if (in.size() < banks + 4 || !WIFEXITED(wstatus)) return -1;
+    std::copy(in.begin(), in.begin() + long(size0), m.bank(0).array().begin());
+    std::copy(in.begin() + long(size0), in.begin() + long(banks), m.bank(1).array().begin());
+    const uint8_t* state = &in[banks];
     for (int i = 0; i < 2; ++i) m.bank(i).setStatus(state[i]);
     m.setActiveBank(state[2]);
-    m.restoreVolatileState(chipset);
+    m.restoreVolatileState(std::vector<uint8_t>(in.begin() + long(banks) + 4, in.end()));
     if (state[3]) m.powerOn();  // the machine comes back powered, as after a cut
     return WEXITSTATUS(wstatus);
 }
@@ -120,9 +115,7 @@ std::string runningVersion(Machine& m) {
 using Identity = std::vector<std::string>;
 
 std::string field(const uint8_t* p, size_t n) {
-    size_t len = 0;
-    while (len < n && p[len]) ++len;
-    return std::string(reinterpret_cast<const char*>(p), len);
+    return std::string(reinterpret_cast<const char*>(p), strnlen(reinterpret_cast<const char*>(p), n));
 }
 
 // The identity the top 64 KiB of a bank carries, through its trailer.

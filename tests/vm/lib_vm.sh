@@ -49,31 +49,25 @@ vm_need_i386() { [ -z "$VM_NO_I386" ] || { echo "SKIPPED: $VM_NO_I386"; exit 77;
 
 # The part of the initramfs every machine shares: busybox with its applets,
 # the installed tree and the shared libraries its programs need.
-vm_base_initramfs() {
-    local tree=$VM_WORK/base file lib applet
-    mkdir -p "$tree/bin" "$tree/proc" "$tree/sys" "$tree/dev" "$tree/tmp"
-    cp -a "$VM_ROOT/." "$tree/"
-    cp "$VM_BUSYBOX" "$tree/bin/busybox"
-    for applet in $("$VM_BUSYBOX" --list); do
-        [ -e "$tree/bin/$applet" ] || ln -s busybox "$tree/bin/$applet"
+base=$VM_WORK/base
+mkdir -p "$base/bin" "$base/proc" "$base/sys" "$base/dev" "$base/tmp"
+cp -a "$VM_ROOT/." "$base/"
+cp "$VM_BUSYBOX" "$base/bin/busybox"
+for applet in $("$VM_BUSYBOX" --list); do
+    [ -e "$base/bin/$applet" ] || ln -s busybox "$base/bin/$applet"
+done
+cp "$VM_HERE/init" "$base/init"
+while read -r file; do
+    for lib in $(ldd "$file" 2>/dev/null | grep -o '/[^ ]*'); do
+        [ -e "$base$lib" ] || cp --parents -L "$lib" "$base"
     done
-    cp "$VM_HERE/init" "$tree/init"
-    while read -r file; do
-        for lib in $(ldd "$file" 2>/dev/null | grep -o '/[^ ]*'); do
-            [ -e "$tree$lib" ] || cp --parents -L "$lib" "$tree"
-        done
-    done < <(find "$VM_ROOT" -type f -perm -u+x)
-    (cd "$tree" && find . | "$VM_BUSYBOX" cpio -o -H newc 2>/dev/null) | gzip -1 >"$VM_WORK/base.cpio.gz"
-}
-vm_base_initramfs
+done < <(find "$VM_ROOT" -type f -perm -u+x)
+(cd "$base" && find . | "$VM_BUSYBOX" cpio -o -H newc 2>/dev/null) | gzip -1 >"$VM_WORK/base.cpio.gz"
 
-# vm_modules NAME...: kernel modules, with those they depend on, that the
-# next machine has in /lib/modules for modprobe (the case loads them).
-vm_modules_wanted=()
-vm_modules() { vm_modules_wanted=("$@"); }
-# vm_files FILE...: host files the next machine has in /usr/local/bin.
-vm_files_wanted=()
-vm_files() { vm_files_wanted=("$@"); }
+# Set before a boot: the kernel modules, with those they depend on, that the
+# next machine has in /lib/modules for modprobe (the case loads them), and
+# host files it has in /usr/local/bin.
+vm_modules_wanted=() vm_files_wanted=()
 
 # vm_boot NAME MACHINE [qemu options]: boots a machine whose firmware flash is
 # a fresh copy of SeaBIOS in NAME.flash and runs the case script read from
@@ -137,17 +131,4 @@ expect() {
 # byte for byte.
 flash_unchanged() {
     cmp -s "$VM_FIRMWARE" "$VM_WORK/$1.flash" || fail "$1: the firmware flash file changed"
-}
-
-# expect_both LABEL STATUS [LINE...]: expect for the commands labelled LABEL
-# (the installed lromup) and LABEL32 (the 32-bit rescue build, when built).
-expect_both() {
-    local label=$1
-    shift
-    expect "$label" "$@"
-    if [ -n "$VM_NO_I386" ]; then
-        echo "SKIPPED: ${label}32: $VM_NO_I386"
-    else
-        expect "${label}32" "$@"
-    fi
 }

@@ -13,8 +13,8 @@ probe=${2:?vm_host_probe}
 
 stick=$VM_WORK/stick.img
 head -c 1048576 /dev/zero >"$stick"
-vm_files "$probe"
-vm_modules ipmi_msghandler ipmi_devintf ipmi_si xhci_pci usb_storage sd_mod
+vm_files_wanted=("$probe")
+vm_modules_wanted=(ipmi_msghandler ipmi_devintf ipmi_si xhci_pci usb_storage sd_mod)
 vm_boot host q35 \
     -device ipmi-bmc-sim,id=bmc,device_rev=3,fwrev1=1,fwrev2=0x11,mfg_id=0x1234,product_id=0x5678 \
     -device isa-ipmi-kcs,bmc=bmc \
