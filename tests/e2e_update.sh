@@ -14,11 +14,6 @@ machine m310 moro310 "${ID310[@]}"
 imgcheck dirty i310.bin
 run_sim m310 -- /p i310.bin
 expect_status 0
-# (The lines on the image file before these: e2e_update_modes.)
-for line in "Current Active BIOS is Primary BIOS" "Chipset: PCH" "i310.bin: 600000 [200000]"; do
-    expect_out "$line"
-done
-[ "$(grep '%$' out.txt | sed -n '1p;$p' | tr '\n' /)" = "75%/100%/" ] || fail "progress does not run 75% to 100%"
 expect_err "[MXIC MX25L6445E] / [MXIC MX25L6406E]"
 expect_last_err "Flash process completed successfully"
 bank_is_new m310 moro310 primary i310.bin "${ID310[@]}"
@@ -33,9 +28,6 @@ machine m320 moro320
 imgcheck dirty i320.bin
 run_sim m320 -- /bblk /p i320.bin
 expect_status 0
-expect_out "Chipset: ICH"
-expect_out "i320.bin: 0 [200000]"
-[ "$(grep -m1 '%$' out.txt)" = "0%" ] || fail "first progress is not 0%"
 part=$'\xFB [WINBOND W25Q16BVSIG]\n\n'
 grep -av '^Summary: wrote the primary bank' err.txt |
     cmp -s - <(printf '%s%sFlash process completed successfully\n' "$part" "$part") ||
@@ -56,8 +48,6 @@ machine d330 moro330 "${ID330[@]}"
 imgcheck dirty i330.bin
 run_sim d330 -- /bb j330.bin /p i330.bin
 expect_status 0
-expect_out "The file size is 0x180000h bytes"
-[ "$(grep '%$' out.txt | tail -1)" = "75%" ] || fail "last progress is not 75%"
 order="Current Active BIOS is Primary BIOS/i330.bin: 3000 [180000]/"
 [ "$(grep -E 'Current Active BIOS|^[ij]330.bin: ' out.txt | tr '\n' /)" = "$order${order//i330/j330}" ] ||
     fail "primary is not written before backup: $(tr '\n' / <out.txt)"
