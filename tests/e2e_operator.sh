@@ -120,13 +120,6 @@ done <<'ROWS'
 /x|2|Usage: lromup <mode> <file>|The switch '/x' is not understood (switches are case-sensitive); lromup(8) lists every switch
 ROWS
 bank_is_old x320 primary backup
-# The real binary on no machine: its usage names it as it was started (the
-# switch scan's texts and statuses: its unit test).
-last_cmd="lromup -?"
-"$LROMUP" -? >out.txt 2>err.txt
-status=$?
-expect_status 0
-expect_out "Usage: $LROMUP <mode> <file>"
 # Runs that end the process from deep inside still leave their report: an
 # unknown flash part (255), and the real binary on a host without /dev/mem (1).
 machine u320 moro320 --part unknown
