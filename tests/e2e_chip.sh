@@ -26,7 +26,7 @@ expect_show c320 status_register.primary=0xBC
 # anything is written, each naming its reason: a part of another size than the
 # map's (naming the part and the size the map expects), BIOS writes locked by
 # the firmware (the lock, not the write-protect line; a menu locked without
-# write status: the unit test and e2e_update_guards). Between them, a locked-down firmware menu whose entry 5
+# write status: the unit test and e2e_update_refused). Between them, a locked-down firmware menu whose entry 5
 # is the 4 KiB erase: every cycle is started from the entry that really holds
 # its opcode, so sector 0 survives and the update completes.
 while IFS='|' read -r model image want setup message; do

@@ -2,7 +2,7 @@
 # The modes around an update on simulated machines: boot-bank change, EEPROM
 # line, platform report, a run without arguments, and the refusals (wrong-sized
 # image, foreign machine). None of them writes either bank
-# (the runs without an image are checked for that by e2e_update_guards.sh).
+# (the runs without an image are checked for that by e2e_update_refused.sh).
 . "$(dirname "$0")/lib_e2e.sh"
 
 images 310 330
@@ -32,7 +32,7 @@ for model in moro320 moro310; do
 done
 
 # Platform report: the family through the status, nothing flashed (61 on
-# every part: e2e_update_guards). No argument: bank toggled, EEPROM locked then
+# every part: e2e_update_refused). No argument: bank toggled, EEPROM locked then
 # unlocked (the order of both switches in one run), family as status.
 machine z330 moro330
 run_sim z330 -- /plat /p i310.bin
@@ -44,7 +44,7 @@ expect_seq out.txt "Booting BIOS will be changed/The booting BIOS change from Pr
 expect_show z330 active_bank=backup eeprom_wp=low
 
 # Images of the wrong size: refused with status 4 before any flash write
-# (a 61QM image on the 62QM board; short images: e2e_operator, e2e_update_guards).
+# (a 61QM image on the 62QM board; short images: e2e_operator, e2e_update_refused).
 head -c $((0x1FFFFF)) i310.bin >short.bin
 machine s310 moro310
 machine s330 moro330
