@@ -12,7 +12,6 @@ images 310 330
 machine c310 moro310
 run_sim c310 -- /chg
 expect_status 0
-expect_not_err "rror"
 expect_show c310 active_bank=backup
 run_sim c310 -- /chg
 expect_status 0
