@@ -58,17 +58,14 @@ for model in moro320 moro330; do
     machine "v$m" "$model"
     while read -r update verify want; do
         [ "$update" = - ] || { run_sim "v$m" -- ${update//,/ }; expect_status 0; }
-        read_bank "v$m" primary before; read_bank "v$m" backup before
+        "$SIM" show "v$m" | grep '^sha256\.' | sed 's/: /=/' >"v$m.banks"
         # shellcheck disable=SC2086
         run_sim "v$m" -- ${verify//,/ }
         expect_status "$want"
         [ "$want" = 0 ] || grep -q '^first difference at flash address 0x[0-9A-F]*, [0-9]* bytes differ$' err.txt ||
             fail "no difference line (stderr: $(errs))"
-        for bank in primary backup; do
-            read_bank "v$m" "$bank" after
-            cmp -s "v$m.$bank.before" "v$m.$bank.after" || fail "$verify wrote the $bank bank"
-        done
-        expect_show "v$m" active_bank="$(key r.json .active_bank 2>/dev/null || echo primary)"
+        # shellcheck disable=SC2046
+        expect_show "v$m" $(cat "v$m.banks") active_bank="$(key r.json .active_bank 2>/dev/null || echo primary)"
     done <<ROWS
 -              /verify,$image,/report,r.json                11
 /p,$image      /verify,$image,/report,r.json                0
