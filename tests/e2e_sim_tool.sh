@@ -29,8 +29,7 @@ tool 0 read m330 backup b330.bin && size_is b330.bin $((0x200000))
 expect_show m330 "sha256.backup=$(sha256sum <b330.bin | cut -d' ' -f1)"
 
 # run: the updater's output and status pass through; a trace is written.
-run_sim m330 --trace t2.txt -- /p i330.bin
-expect_status 0
+tool 0 run m330 --trace t2.txt -- /p i330.bin
 [ "$(wc -l <t2.txt)" -gt 1000 ] || fail "trace of a flash run is short"
 grep -qx "out 0xcf8 4 0x80000000" t2.txt || fail "trace lacks the host-bridge selection"
 
@@ -50,8 +49,7 @@ expect_last_err "An error occurred during the erase process, retrying...Failed"
 
 # A power cut ends the run at once with status 99 (not a signal status); the machine is saved.
 tool 0 new cut --model moro330
-run_sim cut --fault power-cut@3 -- /p i330.bin
-expect_status 99
+tool 99 run cut --fault power-cut@3 -- /p i330.bin
 expect_show cut last_run.erased_bytes=4096
 
 # The cut left the primary bank's body written in part: after a reboot it

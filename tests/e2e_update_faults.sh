@@ -16,7 +16,7 @@ while IFS='|' read -r dir setup fault args want message closing; do
     # shellcheck disable=SC2086
     machine "$dir" $setup
     # shellcheck disable=SC2086
-    run_sim "$dir" ${fault:+--fault "$fault"} -- $args
+    sim run "$dir" ${fault:+--fault "$fault"} -- $args
     case $want$status in -0 | -124) fail "status $status, expected a failure" ;; -*) ;; *) expect_status "$want" ;; esac
     expect_err "$message"
     [ -z "$closing" ] || expect_err "$closing"

@@ -41,8 +41,7 @@ vector="the 16 bytes where the processor fetches its first instruction are blank
 while IFS='|' read -r dir args want reason; do
     image=${args##* }
     # shellcheck disable=SC2086
-    run_sim "$dir" -- $args
-    expect_status "$want"
+    tool "$want" run "$dir" -- $args
     case $want in
     6) expect_err "No block of $image would be written: every 4 KiB block of its flash range 0x3000 to 0x182FFF is one this update (boot block only) leaves alone; nothing was written and the active bank was not changed" ;;
     7) expect_err "$image cannot boot: $reason; nothing was written" ;;
@@ -67,8 +66,7 @@ u320|/bblk /p other320.bin|9|its BIOS version names the other family
 u330|/bb short330.bin|3
 ROWS
 # The same blank vector outside the range written is no reason to refuse.
-run_sim u310 -- /p vector310.bin
-expect_status 0
+tool 0 run u310 -- /p vector310.bin
 bank_is_new u310 moro310 primary vector310.bin
 
 # A boot-block update cut in its trailer on both banks, with the running
@@ -79,21 +77,18 @@ bank_is_new u310 moro310 primary vector310.bin
 # sector that holds the trailer (counted from a whole run on a twin machine:
 # one per erase of either size and one per 64 bytes programmed).
 machine ops moro310
-run_sim ops -- /bblk /p i310.bin
+tool 0 run ops -- /bblk /p i310.bin
 "$SIM" show ops >ops.show
 n310=$(($(sed -n 's/^last_run.erases_4k: //p' ops.show) + $(sed -n 's/^last_run.erases_64k: //p' ops.show) +
         $(sed -n 's/^last_run.programmed_bytes: //p' ops.show) / 64))
 cp ops/legacy.bin shadow.bin  # an update leaves the running BIOS's copy alone
 head -c 6 /dev/zero | tr '\0' '\377' | dd of=shadow.bin bs=1 seek=$((0xFFE2)) conv=notrunc 2>/dev/null
 machine x310 moro310 --legacy-area shadow.bin
-run_sim x310 --fault "power-cut@$n310" -- /bblk /bb i310.bin
-expect_status 99
-run_sim x310 --fault "power-cut@$n310" -- /bblk /p i310.bin
-expect_status 99
+tool 99 run x310 --fault "power-cut@$n310" -- /bblk /bb i310.bin
+tool 99 run x310 --fault "power-cut@$n310" -- /bblk /p i310.bin
 read_bank x310 primary cut
 "$SIM" show x310 | grep '^active_bank' >x310.bank
-run_sim x310 -- /bblk /p i310.bin
-expect_status 8
+tool 8 run x310 -- /bblk /p i310.bin
 expect_err "The asset-tag block of the BIOS bank being replaced is damaged (an earlier update was interrupted?) and neither the running BIOS nor the other bank holds an intact copy; nothing was written, so that the machine's identity is not lost"
 expect_err "Error during flash process"
 read_bank x310 primary new
@@ -132,8 +127,7 @@ for row in MX25L1606E:moro320:i320.bin W25Q16BV:moro320:i320.bin MX25L3205D:moro
         for run in "${runs[@]}"; do
             read -r want args <<<"$run"
             # shellcheck disable=SC2086
-            run_sim "$dir" -- $args
-            expect_status "$want"
+            tool "$want" run "$dir" -- $args
             expect_not_err "could not be put back"
             # shellcheck disable=SC2046
             expect_show "$dir" flash_wp=low bios_write_enable=0 $(cat "$dir.found")

@@ -23,11 +23,10 @@ sim() {
     status=$?
     tr '\r' '\n' <out.raw >out.txt
 }
-# run_sim DIR [sim options] -- ARGS: the updater run on machine DIR.
-run_sim() { sim run "$@"; }
 errs() { head -c 300 err.txt | tr '\n' '|'; }
 expect_status() { [ "$status" -eq "$1" ] || fail "status $status, expected $1 (stderr: $(errs))"; }
-# tool STATUS ARGS...: lromup-sim ARGS ends with STATUS.
+# tool STATUS ARGS...: lromup-sim ARGS ends with STATUS (the updater on
+# machine DIR: tool STATUS run DIR [sim options] -- ARGS).
 tool() { local want=$1; shift; sim "$@"; expect_status "$want"; }
 expect_out() { grep -qxF -- "$1" out.txt || fail "no stdout line '$1'"; }
 expect_err() { grep -qxF -- "$1" err.txt || fail "no stderr line '$1' (got: $(errs))"; }
