@@ -19,15 +19,12 @@ while read -r command; do
     has "$readme" "(lromup-sim |\`)$command( |\`)" || lacks "README.md" "command '$command'"
 done < <(sed -n 's/^  lromup-sim \([a-z]*\( image\)\{0,1\}\) .*/\1/p' <<<"$usage")
 
-while read -r option; do
-    has "$man" "(^|[^a-z-])$option([^a-z-]|$)" || lacks "man/lromup-sim.1" "option $option"
-    has "$readme" "(^|[^a-z-])$option([^a-z-]|$)" || lacks "README.md" "option $option"
-done < <(grep -oE -- '--[a-z][a-z0-9-]*' <<<"$usage" | sort -u)
-
-while read -r fault; do
-    has "$man" "(^|[^a-z-])$fault([^a-z-]|$)" || lacks "man/lromup-sim.1" "fault $fault"
-    has "$readme" "(^|[^a-z-])$fault([^a-z-]|$)" || lacks "README.md" "fault $fault"
-done < <(sed -n 's/^Faults of [a-z]*: //p' <<<"$usage" | tr ',' '\n' | sed 's/@.*//; s/ //g')
+# Options and faults: each a word of its own in both.
+while read -r kind name; do
+    has "$man" "(^|[^a-z-])$name([^a-z-]|$)" || lacks "man/lromup-sim.1" "$kind $name"
+    has "$readme" "(^|[^a-z-])$name([^a-z-]|$)" || lacks "README.md" "$kind $name"
+done < <(grep -oE -- '--[a-z][a-z0-9-]*' <<<"$usage" | sort -u | sed 's/^/option /'
+         sed -n 's/^Faults of [a-z]*: //p' <<<"$usage" | tr ',' '\n' | sed 's/@.*//; s/ //g; s/^/fault /')
 
 while read -r status; do
     has "$man_status" "(^|[^0-9])$status([^0-9]|$)" || lacks "man/lromup-sim.1 (EXIT STATUS)" "status $status"

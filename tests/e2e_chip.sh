@@ -13,12 +13,10 @@ images 310 320
 # machine: the updater's menu still in place, BIOS write enable given back
 # as it was found) completes too.
 machine c320 moro320
-run_sim c320 -- /p i320.bin
-expect_status 0
+tool 0 run c320 -- /p i320.bin
 expect_show c320 last_run.status_writes=4 bios_write_enable=0
 "$SIM" image c320 second.bin --seed 7 >/dev/null
-run_sim c320 -- /p second.bin
-expect_status 0
+tool 0 run c320 -- /p second.bin
 expect_show c320 status_register.primary=0xBC
 
 # Every part whose size fits a family's flash map is updated (the default
@@ -26,15 +24,14 @@ expect_show c320 status_register.primary=0xBC
 # anything is written, each naming its reason: a part of another size than the
 # map's (naming the part and the size the map expects), BIOS writes locked by
 # the firmware (the lock, not the write-protect line; a menu locked without
-# write status: the unit test and e2e_update_guards). Between them, a locked-down firmware menu whose entry 5
+# write status: the unit test and e2e_update_refused). Between them, a locked-down firmware menu whose entry 5
 # is the 4 KiB erase: every cycle is started from the entry that really holds
 # its opcode, so sector 0 survives and the update completes.
 while IFS='|' read -r model image want setup message; do
     dir=r$want${setup//[ -]/}
     # shellcheck disable=SC2086
     machine "$dir" "$model" $setup
-    run_sim "$dir" -- /p "$image"
-    expect_status "$want"
+    tool "$want" run "$dir" -- /p "$image"
     if [ "$want" = 0 ]; then
         bank_is_new "$dir" "$model" primary "$image"
         expect_locked "$dir" "$model" primary primary

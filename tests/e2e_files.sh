@@ -58,7 +58,6 @@ try() {
     [ "$(sha256sum <victim)" = "$victim_sha" ] || fail "the victim changed"
     [ "$kind" != fifo ] || [ "$ms" -lt "$fifo_ms" ] || fail "a FIFO held it for $ms ms"
     ! ls ./*.tmp[0-9]* >/dev/null 2>&1 || fail "a temporary file was left: $(ls ./*.tmp[0-9]*)"
-    printf '%-44s %-12s %-5s %3s  %s\n' "$args" "$name" "$kind" "$status" "$(grep -hF -- "${message:-@@}" out.txt err.txt | head -1)"
 }
 
 # Outputs named on the command line (@ is the file).

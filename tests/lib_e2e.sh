@@ -23,11 +23,10 @@ sim() {
     status=$?
     tr '\r' '\n' <out.raw >out.txt
 }
-# run_sim DIR [sim options] -- ARGS: the updater run on machine DIR.
-run_sim() { sim run "$@"; }
 errs() { head -c 300 err.txt | tr '\n' '|'; }
 expect_status() { [ "$status" -eq "$1" ] || fail "status $status, expected $1 (stderr: $(errs))"; }
-# tool STATUS ARGS...: lromup-sim ARGS ends with STATUS.
+# tool STATUS ARGS...: lromup-sim ARGS ends with STATUS (the updater on
+# machine DIR: tool STATUS run DIR [sim options] -- ARGS).
 tool() { local want=$1; shift; sim "$@"; expect_status "$want"; }
 expect_out() { grep -qxF -- "$1" out.txt || fail "no stdout line '$1'"; }
 expect_err() { grep -qxF -- "$1" err.txt || fail "no stderr line '$1' (got: $(errs))"; }
@@ -110,6 +109,7 @@ sys.stdout.buffer.write(b)'
 imgcheck() {
     python3 - "$@" <<'PYEOF'
 import sys
+from pathlib import Path
 
 # Per model: where the image lies in the flash, its size, the 11-character
 # field every board of the model carries, the blocks written without and with
@@ -129,16 +129,7 @@ MODELS = {
 TOP, ASSET_PTR, VPD_PTR, OEM_PTR = 0x10000, 0xFFE2, 0xFFE4, 0xFFE6
 
 
-def rd(path):
-    with open(path, "rb") as f:
-        return bytearray(f.read())
-
-
-def wr(path, img):
-    with open(path, "wb") as f:
-        f.write(img)
-
-
+def rd(path): return bytearray(Path(path).read_bytes())
 def u16(b, o): return b[o] | b[o + 1] << 8
 def text(s, width): return s.encode()[:width].ljust(width, b"\0")
 def block(img, ptr): return len(img) - TOP + u16(img, len(img) - TOP + ptr)
@@ -177,16 +168,10 @@ def sealed(img):
 def expect(model, old, new, image, *opts):
     offset, size, field, normal, bblk, ident = MODELS[model]
     old, new, image = rd(old), rd(new), rd(image)
-    flags, it = set(), iter(opts)
-    for o in it:
-        if o == "--bblk":
-            flags.add(o)
-        else:
-            ident[o[2:]] = next(it)
-    if len(image) != size:
-        return print("image is %#x bytes, the model takes %#x" % (len(image), size)) or 1
+    named = [o for o in opts if o != "--bblk"]
+    ident.update(zip((o[2:] for o in named[::2]), named[1::2]))
     carry(image, field, **ident)
-    lo, hi = bblk if "--bblk" in flags else normal
+    lo, hi = bblk if "--bblk" in opts else normal
     lo, hi = max(lo, offset), min(hi, offset + size)
     if lo < hi:
         old[lo:hi] = image[lo - offset:hi - offset]
@@ -208,11 +193,11 @@ def dirty(path):
     asset, oem = block(img, ASSET_PTR), block(img, OEM_PTR)
     img[asset + 0x0B:asset + 0x2B] = b"J" * 32
     img[oem + 0x07:oem + 0x27] = b"K" * 32
-    wr(path, sealed(img))  # a release image with junk in its blocks: its checksum holds
+    Path(path).write_bytes(sealed(img))  # a release image with junk in its blocks: its checksum holds
 
 
 def seal(path):
-    wr(path, sealed(rd(path)))
+    Path(path).write_bytes(sealed(rd(path)))
 
 
 sys.exit({"expect": expect, "dirty": dirty, "seal": seal}[sys.argv[1]](*sys.argv[2:]))
