@@ -95,8 +95,8 @@ using SpExitTest = SpUpdateTest;
 
 TEST_F(SpExitTest, RefusalsAndFailuresEndWith255AndTheirMessage) {
     // A file planted as a link, FIFO or directory under the name: e2e_files;
-    // a silent kernel and an erase that always fails: e2e_sp; a held
-    // semaphore: AHeldSemaphoreEndsTheRunWithinItsBound.
+    // an erase that always fails: e2e_sim_tool; a silent kernel:
+    // chipset_splpc_test; a held semaphore: AHeldSemaphoreEndsTheRunWithinItsBound.
     struct Case {
         const char* name;
         SpFaults faults;
